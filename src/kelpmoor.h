@@ -146,6 +146,15 @@ extern char window_title[256];
 extern std::array<int, NCOIN> coin_list;  // per frame: order -> coin index, or -1
 extern std::string capture_request;       // file the next frame writes, empty for none
 
+// ---- Start-up (kelpmoor.cpp) -------------------------------------------------------------
+extern const char copyright[60];  // the banner's and the help screen's notice
+extern const char build_date[];   // "Mmm dd yyyy", fixed at build time
+enum cmdline_action { CMDLINE_RUN, CMDLINE_HELP };
+// Scans every argument (the program name too) for -js (prefix test; the next argument goes to
+// set_jscript_src) and -h (prefix test). CMDLINE_HELP as soon as -h is met.
+cmdline_action scan_command_line(int argc, char **argv);
+void print_help();  // the two usage lines on standard error
+
 // ---- World model (kelpmoor.cpp) -----------------------------------------------------------
 void setup_wall(double x0, double y0, double x1, double y1, double nx, double ny,
                 uint32_t stat);  // ignored once nwall is NWALL

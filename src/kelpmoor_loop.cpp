@@ -1,0 +1,115 @@
+// kelpmoor_loop.cpp: the main thread: window and start-up, the repeating timer, reshape and the
+// pop-up menu. The keys' actions and the world live in kelpmoor.cpp, the frame in
+// kelpmoor_frame.cpp.
+#include <GL/freeglut.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "kelpmoor.h"
+#include "tcpserver.h"
+
+unsigned int bg_textures = 0;
+std::vector<unsigned char> bg_tex_buffer;
+
+namespace {
+
+inline constexpr int TIMER_FAST_MS = 8;   // while something can move
+inline constexpr int TIMER_SLOW_MS = 80;  // otherwise
+inline constexpr std::size_t BG_TEX_BUFFER_BYTES = 1048576;
+
+void create_paint_layer() {
+    bg_tex_buffer.assign(BG_TEX_BUFFER_BYTES, 0);
+    glGenTextures(1, &bg_textures);
+    glBindTexture(GL_TEXTURE_2D, bg_textures);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, 1, WINDOW_SIZE, WINDOW_SIZE, 0, GL_RGB, GL_UNSIGNED_BYTE,
+                 bg_tex_buffer.data());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+}  // namespace
+
+void field_open_window(int argc, char **argv) {
+    glutInit(&argc, argv);
+    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
+    glutInitWindowSize(WINDOW_SIZE, WINDOW_SIZE);
+    glutInitWindowPosition(0, 10);
+
+    char host[257] = "";
+    if (gethostname(host, sizeof host - 1) == 0) {
+        std::snprintf(window_title, sizeof window_title, "Kelpmoor @ %s", host);
+    } else {
+        std::snprintf(window_title, sizeof window_title, "Kelpmoor @ ???");
+    }
+    char title[300];
+    std::snprintf(title, sizeof title, "Private %s", window_title);
+    glutCreateWindow(title);
+    glClearColor(static_cast<float>(bgcol.r), static_cast<float>(bgcol.g),
+                 static_cast<float>(bgcol.b), 1.0f);
+
+    glutDisplayFunc(display);
+    glutKeyboardFunc(keyboardfunc);
+    glutCreateMenu(menufunc);
+    for (const menu_entry &e : field_menu) glutAddMenuEntry(e.title, e.value);
+    glutAttachMenu(GLUT_RIGHT_BUTTON);
+    glutReshapeFunc(reshapefunc);
+
+    create_paint_layer();
+
+    const GLfloat diffuse[] = {1.0f, 1.0f, 1.0f, 1.0f};
+    const GLfloat light_position[] = {0.0f, 0.0f, 256.0f, 0.0f};
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, diffuse);
+    glLightfv(GL_LIGHT0, GL_POSITION, light_position);
+    glEnable(GL_LIGHTING);
+    glEnable(GL_LIGHT0);
+    glViewport(0, 0, WINDOW_SIZE, WINDOW_SIZE);
+
+    glutTimerFunc(TIMER_FAST_MS, timerfunc, 0);
+
+    {
+        std::lock_guard<std::mutex> lock(frame_rendering_mutex);
+        field_kill_all_turtles();
+        reset_wall();
+        init_teaminfo();
+        turtle_field_is_cleared = 0;
+        menuitem_need_to_change = 0;
+    }
+}
+
+int field_start(int argc, char **argv) {
+    field_open_window(argc, argv);
+    start_tcp_server(COMMAND_PORT);
+    glutMainLoop();
+    bg_tex_buffer.clear();
+    bg_tex_buffer.shrink_to_fit();
+    return 0;
+}
+
+void timerfunc(int /*dummy*/) {
+    elapsed_time++;
+    int nobj = 0;
+    qf_n_moving_obj(&nobj);
+    glutTimerFunc(nobj > 0 ? TIMER_FAST_MS : TIMER_SLOW_MS, timerfunc, 0);
+    glutPostRedisplay();
+    if (menuitem_need_to_change) change_menuitem();
+}
+
+void change_menuitem() {
+    char title[300];
+    std::snprintf(title, sizeof title, private_mode ? "Private %s" : "Public %s", window_title);
+    glutSetWindowTitle(title);
+    menuitem_need_to_change = 0;
+}
+
+void reshapefunc(int /*x*/, int /*y*/) {
+    glutReshapeWindow(WINDOW_SIZE, WINDOW_SIZE);
+    glutPostRedisplay();
+}
+
+void menufunc(int value) {
+    menu_action(value);
+    glutPostRedisplay();
+}

@@ -1,0 +1,450 @@
+// turtle.cpp: lifecycle and spawning of turtle slots, clearance queries, motion and wall probes.
+#include "turtle.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "geofunc.h"
+#include "kelpmoor.h"
+
+namespace {
+
+inline constexpr int SPAWN_CANDIDATES = 20;
+inline constexpr double MAZE_CELL = 32.0;               // spawn cell width in maze mode
+inline constexpr double MAZE_SPAWN_CLEARANCE = 10.0;    // from slots and walls
+inline constexpr double OPEN_SPAWN_SPREAD = 491.0;      // spawn within +-245.5
+inline constexpr double OPEN_SPAWN_CLEARANCE = 20.0;
+inline constexpr double OPEN_SPAWN_HEADING_SPREAD = 180.0;  // degrees, -90..90
+inline constexpr double OBJECT_CLEARANCE = 20.0;        // set_object_at refuses at or below
+inline constexpr double JUMP_CLEARANCE = 20.0;          // around the jumping turtle
+inline constexpr double JUMP_WALL_CLEARANCE = 10.0;     // target from walls, bounded-area mode
+inline constexpr double WALL_HIT_DISTANCE = 5.0;        // is_hitting_wall
+inline constexpr double BATTLE_MAX_STEP = 2.0;          // units, either sign
+inline constexpr double BATTLE_MAX_TURN = 3.0;          // degrees, either sign
+inline constexpr uint32_t OBJECT_LATCHES = ST_LATCH_TURTLE | ST_LATCH_DOUGHNUT | ST_LATCH_STONE;
+inline constexpr uint32_t ALL_LATCHES = OBJECT_LATCHES | ST_LATCH_WALL;
+inline constexpr uint32_t IMMOVABLE = ST_ZOMBIE | ST_STONE | ST_DOUGHNUT;
+
+inline constexpr color RED = {1.0, 0.0, 0.0};
+inline constexpr color GREY = {0.5, 0.5, 0.5};
+
+bool valid_tid(int tid) { return tid >= 0 && tid < NTURTLE; }
+
+bool alive(const turtle &t) { return (t.status & ST_ALIVE) != 0; }
+
+int lowest_free_slot() {
+    for (int i = 0; i < NTURTLE; ++i) {
+        if (!alive(ttl[i])) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void extend_ntmax(int slot) {
+    if (slot >= ntmax) {
+        ntmax = slot + 1;
+    }
+}
+
+// Pushes the current pen point into the history and puts the turtle at (x, y).
+void move_to(turtle &t, double x, double y) {
+    for (int i = NHISTORY - 1; i >= 1; --i) {
+        t.pos[i] = t.pos[i - 1];
+        t.col[i] = t.col[i - 1];
+        t.width[i] = t.width[i - 1];
+    }
+    t.pos[0] = {x, y};
+    t.status &= ~ST_PAINTED;
+}
+
+int obstacle_kind(const turtle &t) {
+    if (t.status & ST_STONE) {
+        return 3;
+    }
+    if (t.status & ST_DOUGHNUT) {
+        return 2;
+    }
+    return 1;
+}
+
+bool outside_bounds(double x, double y) { return x < Xmin || x > Xmax || y < Ymin || y > Ymax; }
+
+}  // namespace
+
+// ---- Lifecycle and spawning ----
+
+void init_turtle(int tid, int cid, double x, double y, double dir) {
+    if (!valid_tid(tid)) {
+        return;
+    }
+    turtle &t = ttl[tid];
+    t.cid = cid;
+    t.heading = dir;
+    t.pos.fill({x, y});
+    t.col.fill(RED);
+    t.width.fill(1.0);
+    t.ttl = 0;
+    t.bttf = 0;
+    t.score = 100;
+    t.team = 0;
+    t.frange = 20.0;
+    t.ndonut = 0;
+    t.ncoin = 0;
+    t.nstroke = 0;
+    std::memset(t.msg, 0, sizeof t.msg);
+    std::memset(t.name, 0, sizeof t.name);
+    t.status = cid < 0 ? (ST_SYSTEM | ST_ALIVE) : ST_ALIVE;
+    t.event = 0;
+    t.eventmask = 0xFFFFFFFFu;
+    t.target_of_rader = -1;
+    t.target_of_finder = -1;
+}
+
+int generate_turtle(int cl, unsigned int type) {
+    int slot = lowest_free_slot();
+    if (slot < 0) {
+        return -1;
+    }
+    bool maze_regime = maze_mode != 0 && (type & ST_DOUGHNUT) == 0;
+    for (int k = 0; k < SPAWN_CANDIDATES; ++k) {
+        double x, y, clearance;
+        if (maze_regime) {
+            x = Xmin + MAZE_CELL * drand();
+            y = Ymin + MAZE_CELL * drand();
+            clearance = MAZE_SPAWN_CLEARANCE;
+        } else {
+            x = OPEN_SPAWN_SPREAD * (drand() - 0.5);
+            y = OPEN_SPAWN_SPREAD * (drand() - 0.5);
+            clearance = OPEN_SPAWN_CLEARANCE;
+        }
+        if (dist_to_nn_from(-1, x, y) < clearance || dist_to_wall_from(x, y) < clearance) {
+            continue;
+        }
+        double heading = maze_regime ? 0.0 : OPEN_SPAWN_HEADING_SPREAD * (drand() - 0.5);
+        init_turtle(slot, cl, x, y, heading);
+        ttl[slot].status |= type;
+        extend_ntmax(slot);
+        return slot;
+    }
+    return -1;
+}
+
+int turtle_generate_doughnut(int tid) {
+    if (!valid_tid(tid) || ttl[tid].ndonut >= MAX_DOUGHNUTS) {
+        return -1;
+    }
+    if (generate_turtle(-1, ST_DOUGHNUT) < 0) {
+        return -1;
+    }
+    ++ttl[tid].ndonut;
+    return 0;
+}
+
+int set_object_at(double x, double y, unsigned int type) {
+    if (!std::isfinite(x) || !std::isfinite(y)) {
+        return -1;
+    }
+    if (dist_to_nn_from(-1, x, y) <= OBJECT_CLEARANCE) {
+        return -1;
+    }
+    int slot = lowest_free_slot();
+    if (slot < 0) {
+        return -1;
+    }
+    turtle &t = ttl[slot];
+    t.cid = -1;
+    t.heading = 0.0;
+    t.pos.fill({x, y});
+    t.col.fill(GREY);
+    t.width.fill(1.0);
+    t.ttl = 0;
+    t.bttf = 0;
+    t.score = 0;
+    t.team = 0;
+    t.frange = 20.0;
+    std::memset(t.msg, 0, sizeof t.msg);
+    std::memset(t.name, 0, sizeof t.name);
+    t.ndonut = 0;
+    t.ncoin = 0;
+    t.nstroke = 0;
+    t.status = type | ST_ALIVE;
+    t.event = 0;
+    t.eventmask = 0xFFFFFFFFu;
+    t.target_of_finder = -1;
+    t.target_of_rader = -1;
+    extend_ntmax(slot);
+    return 0;
+}
+
+void make_zombie(int tid) {
+    if (valid_tid(tid)) {
+        ttl[tid].status |= ST_ZOMBIE;
+    }
+}
+
+int turtle_reset(int tid, int cid) {
+    if (!valid_tid(tid) || battle_mode || (ttl[tid].status & ST_ZOMBIE)) {
+        return 1;
+    }
+    if (cid == ttl[tid].cid) {
+        init_turtle(tid, cid, 0.0, 0.0, 0.0);
+    }
+    return 0;
+}
+
+int turtle_home(int tid) {
+    if (!valid_tid(tid) || battle_mode || (ttl[tid].status & ST_ZOMBIE)) {
+        return 1;
+    }
+    ttl[tid].pos.fill({0.0, 0.0});
+    ttl[tid].heading = 0.0;
+    return 0;
+}
+
+double dist_to_nn_from(int tid, double x, double y) {
+    double best = NO_HIT_DISTANCE;
+    for (int i = 0; i < ntmax; ++i) {
+        if (i == tid || !alive(ttl[i])) {
+            continue;
+        }
+        double dx = ttl[i].pos[0].x - x;
+        double dy = ttl[i].pos[0].y - y;
+        double d2 = dx * dx + dy * dy;
+        if (d2 < best) {
+            best = d2;
+        }
+    }
+    return std::sqrt(best);
+}
+
+double dist_to_nn(int tid) {
+    if (!valid_tid(tid)) {
+        return std::sqrt(NO_HIT_DISTANCE);
+    }
+    return dist_to_nn_from(tid, ttl[tid].pos[0].x, ttl[tid].pos[0].y);
+}
+
+double dist_to_wall_from(double px, double py) {
+    double best = NO_HIT_DISTANCE;
+    for (int i = 0; i < nwall; ++i) {
+        const wall &w = walls[i];
+        double d = dist_lineseg_to_point(w.startp.x, w.startp.y, w.endp.x, w.endp.y, px, py);
+        if (d < best) {
+            best = d;
+        }
+    }
+    return best;
+}
+
+// ---- Motion and wall collision ----
+
+int turtle_step_forward(int tid, double stepsize) {
+    if (!valid_tid(tid) || !std::isfinite(stepsize)) {
+        return -1;
+    }
+    turtle &t = ttl[tid];
+    if (t.status & IMMOVABLE) {
+        return -1;
+    }
+    double step = stepsize;
+    if (battle_mode) {
+        if (t.score <= 0) {
+            return -1;
+        }
+        step = std::fmax(-BATTLE_MAX_STEP, std::fmin(BATTLE_MAX_STEP, step));
+    }
+    double a = t.heading * PI / 180.0;
+    double nx = t.pos[0].x + step * std::cos(a);
+    double ny = t.pos[0].y + step * std::sin(a);
+    if (!std::isfinite(nx) || !std::isfinite(ny)) {
+        return -1;  // an overflowing step never brings infinities into the world
+    }
+
+    double possible = 0.0;
+    int target = -1;
+    int kind = check_how_far_it_can_go(tid, step, &possible, &target);
+    if (kind != 0) {
+        static constexpr uint32_t LATCH[4] = {0, ST_LATCH_TURTLE, ST_LATCH_DOUGHNUT,
+                                              ST_LATCH_STONE};
+        static constexpr uint32_t EVENT[4] = {0, EV_BUMP_TURTLE, EV_BUMP_DOUGHNUT, EV_BUMP_STONE};
+        if (!(t.status & LATCH[kind])) {
+            t.event |= EVENT[kind];
+            t.status |= LATCH[kind];
+        }
+        return -1;
+    }
+    t.status &= ~OBJECT_LATCHES;
+
+    if (bounded_area_mode) {
+        if (is_colliding_to_wall(tid, step)) {
+            if (!(t.status & ST_LATCH_WALL)) {
+                t.event |= EV_BUMP_WALL;
+                t.status |= ST_LATCH_WALL;
+            }
+            return -1;
+        }
+        t.status &= ~ST_LATCH_WALL;
+    }
+
+    move_to(t, nx, ny);
+    return 0;
+}
+
+int turtle_turn(int tid, double angle) {
+    if (!valid_tid(tid) || !std::isfinite(angle)) {
+        return -1;
+    }
+    turtle &t = ttl[tid];
+    if (battle_mode) {
+        if (t.score <= 0) {
+            return -1;
+        }
+        angle = std::fmax(-BATTLE_MAX_TURN, std::fmin(BATTLE_MAX_TURN, angle));
+    }
+    if (t.status & ST_ZOMBIE) {
+        return -1;
+    }
+    if (!std::isfinite(t.heading + angle)) {
+        return -1;
+    }
+    if (angle != 0.0) {
+        t.status &= ~ALL_LATCHES;
+    }
+    t.heading += angle;
+    return 0;
+}
+
+int turtle_head(int tid, int direction) {
+    if (!valid_tid(tid) || battle_mode || (ttl[tid].status & ST_ZOMBIE)) {
+        return 1;
+    }
+    static constexpr double COMPASS[5] = {0.0, 0.0, 90.0, 180.0, -90.0};
+    if (direction >= 1 && direction <= 4) {
+        ttl[tid].heading = COMPASS[direction];
+    }
+    return 0;
+}
+
+int turtle_jump(int tid, double x, double y) {
+    if (!valid_tid(tid) || !std::isfinite(x) || !std::isfinite(y)) {
+        return -1;
+    }
+    turtle &t = ttl[tid];
+    if (battle_mode || (t.status & ST_ZOMBIE)) {
+        return -1;
+    }
+    if (dist_to_nn(tid) < JUMP_CLEARANCE) {
+        return -1;
+    }
+    if (bounded_area_mode &&
+        (outside_bounds(x, y) || dist_to_wall_from(x, y) < JUMP_WALL_CLEARANCE)) {
+        return -1;
+    }
+    move_to(t, x, y);
+    return 0;
+}
+
+int turtle_rjump(int tid, double dx, double dy) {
+    if (!valid_tid(tid) || !std::isfinite(dx) || !std::isfinite(dy)) {
+        return -1;
+    }
+    return turtle_jump(tid, ttl[tid].pos[0].x + dx, ttl[tid].pos[0].y + dy);
+}
+
+// The candidate is the slot that the body would touch first along the path (least contact
+// distance), so a step can never end inside another slot.
+int check_how_far_it_can_go(int tid, double dist_to_go, double *dist_possible, int *target) {
+    *dist_possible = dist_to_go;
+    if (!valid_tid(tid) || ntmax <= 0) {
+        return 0;
+    }
+    const turtle &me = ttl[tid];
+    double x0 = me.pos[0].x;
+    double y0 = me.pos[0].y;
+    double a = me.heading * PI / 180.0;
+    double x1 = x0 + dist_to_go * std::cos(a);
+    double y1 = y0 + dist_to_go * std::sin(a);
+
+    int best_slot = -1;
+    double best_d = NO_HIT_DISTANCE;
+    for (int i = 0; i < ntmax; ++i) {
+        if (i == tid || !alive(ttl[i])) {
+            continue;
+        }
+        double cx = ttl[i].pos[0].x;
+        double cy = ttl[i].pos[0].y;
+        double fx, fy, h;
+        dist_halfline_to_point(x0, y0, x1, y1, cx, cy, &fx, &fy, &h);
+        if (!(h <= CONTACT_DISTANCE)) {
+            continue;
+        }
+        double d = std::hypot(fx - x0, fy - y0) -
+                   std::sqrt(CONTACT_DISTANCE * CONTACT_DISTANCE - h * h);
+        if (d < best_d) {
+            best_d = d;
+            best_slot = i;
+        }
+    }
+    if (best_slot < 0) {
+        return 0;
+    }
+    *target = best_slot;
+    if (best_d > std::fabs(dist_to_go)) {
+        return 0;
+    }
+    *dist_possible = best_d;
+    return obstacle_kind(ttl[best_slot]);
+}
+
+int is_colliding_to_wall(int tid, double dist_to_go) {
+    if (!valid_tid(tid)) {
+        return 0;
+    }
+    const turtle &t = ttl[tid];
+    double x = t.pos[0].x;
+    double y = t.pos[0].y;
+    double dir = dist_to_go < 0.0 ? t.heading + 180.0 : t.heading;
+    double reach = std::fabs(dist_to_go);
+    double least = NO_HIT_DISTANCE;
+    for (int i = 0; i < nwall; ++i) {
+        const wall &w = walls[i];
+        double mx = (w.startp.x + w.endp.x) / 2.0;
+        double my = (w.startp.y + w.endp.y) / 2.0;
+        double half = std::hypot(w.endp.x - w.startp.x, w.endp.y - w.startp.y) / 2.0;
+        if (!(std::hypot(x - mx, y - my) < half + BODY_RADIUS + reach)) {
+            continue;
+        }
+        double d = net_dist_to_lineseg(x, y, dir, w.startp.x, w.startp.y, w.endp.x, w.endp.y,
+                                       w.normal.x, w.normal.y);
+        if (d < least) {
+            least = d;
+        }
+    }
+    return reach > least ? 1 : 0;
+}
+
+double distance_to_front_wall(int tid, double dist_to_go) {
+    if (!valid_tid(tid)) {
+        return NO_HIT_DISTANCE;
+    }
+    const turtle &t = ttl[tid];
+    double dir = dist_to_go < 0.0 ? t.heading + 180.0 : t.heading;
+    double least = NO_HIT_DISTANCE;
+    for (int i = 0; i < nwall; ++i) {
+        const wall &w = walls[i];
+        double d = net_dist_to_lineseg(t.pos[0].x, t.pos[0].y, dir, w.startp.x, w.startp.y,
+                                       w.endp.x, w.endp.y, w.normal.x, w.normal.y);
+        if (d < least) {
+            least = d;
+        }
+    }
+    return least;
+}
+
+int is_hitting_wall(double px, double py) {
+    if (outside_bounds(px, py)) {
+        return 1;
+    }
+    return dist_to_wall_from(px, py) < WALL_HIT_DISTANCE ? 1 : 0;
+}

@@ -11,15 +11,25 @@
 inline constexpr int MAX_CLIENT = 10;
 inline constexpr int CLIENT_BUFFER_SIZE = 512;  // 511 bytes plus the terminating zero
 inline constexpr int COMMAND_PORT = 2222;
+// Bytes of replies a client may leave unread before it is disconnected.
+inline constexpr int CLIENT_OUTPUT_LIMIT = 64 * 1024;
 
 struct tcpclient {
-    int socket;               // connected socket, -1 when the slot is free
-    sockaddr_in addr;         // peer as accepted
-    int tid;                  // turtle driven, -1 when free
-    char buffer[CLIENT_BUFFER_SIZE];  // received, not yet executed; zero-terminated
-    int len;
-    int nup;                  // world-changing commands since the end of the last frame
-    std::atomic<int> to_be_disconnected;  // set by the main thread, read by the server thread
+    int socket = -1;          // connected socket, -1 when the slot is free
+    sockaddr_in addr{};       // peer as accepted
+    int tid = -1;             // turtle driven, -1 when free
+    char buffer[CLIENT_BUFFER_SIZE]{};  // received, not yet executed; zero-terminated
+    int len = 0;
+    // World-changing commands since the end of the last frame. Changed under
+    // frame_rendering_mutex; the server thread also reads it without the lock to build its wait.
+    std::atomic<int> nup{0};
+    std::atomic<int> to_be_disconnected{0};  // set by the main thread, read by the server thread
+    // Server thread only below.
+    int discarding = 0;  // 1 while the rest of an over-long command is being thrown away
+    int gone = 0;        // 1 once its unsent output passed CLIENT_OUTPUT_LIMIT: zombie and close
+    int out_start = 0;   // first unsent byte of out
+    int out_len = 0;     // unsent bytes from out_start
+    char out[CLIENT_OUTPUT_LIMIT];  // replies the socket did not take yet, in order
 };
 
 extern tcpclient client_tab[MAX_CLIENT];

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs the whole test suite twice: a normal build,
+# and a build with AddressSanitizer and UndefinedBehaviorSanitizer. Drawing tests need an X
+# display; without one the suite runs under Xvfb. Extra arguments go to ctest (e.g. -L unit).
+set -euo pipefail
+cd "$(dirname "$0")"
+tools/install-deps.sh
+jobs="$(nproc)"
+for variant in normal sanitize; do
+    if [ "$variant" = normal ]; then
+        dir=build; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELPMOOR_SANITIZE=OFF)
+    else
+        dir=build-sanitize; flags=(-DCMAKE_BUILD_TYPE=Debug -DKELPMOOR_SANITIZE=ON)
+    fi
+    echo "== $variant build ($dir)"
+    cmake -S . -B "$dir" "${flags[@]}" >/dev/null
+    cmake --build "$dir" -j"$jobs"
+    tools/with-display.sh ctest --test-dir "$dir" -j"$jobs" --output-on-failure "$@"
+done

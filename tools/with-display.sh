@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Runs a command on the current X display, or under a virtual X server when there is none.
+set -euo pipefail
+if [ -n "${DISPLAY:-}" ]; then
+    exec "$@"
+fi
+echo "no X display: running under a virtual X server (Xvfb)" >&2
+exec xvfb-run -a -s "-screen 0 1024x768x24" "$@"

@@ -1,0 +1,103 @@
+// paint.h: what turtles leave on the floor: pen trails, points, filled polygons, printed text
+// and calligraphic brush strokes, burnt into the paint layer once per frame.
+//
+// Two sides behind one header. The GL-free side (paint_state.cpp, paint_brush.cpp) decides
+// what a turtle paints, updates its painting state and computes every shape and brush dab;
+// it runs in unit tests without a window. The drawing side (paint.cpp) draws those results
+// into the back buffer under the flat -256..256 projection of the frame.
+// Threads: main thread, inside the frame, with frame_rendering_mutex held.
+#pragma once
+
+#include <array>
+
+#include "kelpmoor.h"
+
+// ---- Brush constants ----------------------------------------------------------------------
+inline constexpr double BRUSH_SPACING_DIVISOR = 20.0;  // dabs at most (|size| + 0.01) / 20 apart
+inline constexpr double BRUSH_SIZE_OFFSET = 0.01;      // field units, added to |size|
+inline constexpr int BRUSH_MAX_INTERVALS = 512;        // per piece, so at most 513 dabs
+inline constexpr double BRUSH_SHORT_SEGMENT = 1.1;     // field units; shorter pieces are one dab
+inline constexpr double BRUSH_STRAIGHT_COS = 0.99;     // above: control point on the chord
+inline constexpr double BRUSH_SHARP_COS3 = 0.3;        // below: a three-point curve goes straight
+inline constexpr double BRUSH_SHARP_COS4 = 0.1;        // below: a four-point curve falls back
+inline constexpr double BRUSH_SHARP_COS_LAST = 0.5;    // below: a closing stroke is split
+inline constexpr double BRUSH_CONTROL_FACTOR = 0.25;   // control point distance / segment length
+inline constexpr double BRUSH_LONG_RATIO = 4.0;        // length / width above which it is waisted
+inline constexpr int BRUSH_STEPS_BEFORE_PAINT = 3;     // running strokes start at nstroke 4
+
+// ---- Dab sink -----------------------------------------------------------------------------
+// Receives every dab of a brush stroke: centre (x, y) and side size in field units, colour
+// (r, g, b). The program passes paint_Ten; tests pass a recorder. Dabs whose position or size
+// is not finite never reach the sink.
+using dab_sink = void (*)(double x, double y, double size, double r, double g, double b);
+
+// ---- Plain pen shapes (GL-free) ------------------------------------------------------------
+enum class pen_kind { none, line, point, fill };
+
+struct pen_vertex {
+    double x, y;   // field units
+    double r, g, b;  // emission colour of the vertex, 0..1
+};
+
+// The newest line, point or filled polygon of one turtle, in the order GL draws it.
+struct pen_shape {
+    pen_kind kind = pen_kind::none;
+    double size = 1.0;                  // line width or point size in pixels (width[1])
+    int nvertex = 0;                    // 0 when there is nothing to draw (fill with nstroke <= 1)
+    std::array<pen_vertex, 6> vertex{};
+};
+
+// Shape chosen by the mode bits of ttl[tid] (fill before point before line) from its history
+// and nstroke. Does not change the turtle. tid outside 0..29: kind none.
+pen_shape paint_pen_shape(int tid);
+
+// ---- The painter's decision (GL-free) -----------------------------------------------------
+enum class brush_work { none, step, close };  // running brush step, or the closing stroke
+
+// What one turtle must draw in this frame, decided and recorded by paint_decide.
+struct paint_report {
+    int tid = -1;
+    bool alive = false;        // the slot was in use; nothing at all is drawn otherwise
+    pen_shape pen;             // line, point or fill; kind none when not due
+    brush_work brush = brush_work::none;
+    bool text = false;         // msg below is to be printed
+    char msg[129] = {};        // copy of the message, which the turtle no longer holds
+    color msg_col{};           // col[0] when the message was taken
+    position msg_pos{};        // pos[0] when the message was taken
+};
+
+// One turtle's painting step without drawing: advances nstroke, sets the painted bit, clears
+// the pen-just-lifted bit after a closing brush stroke, empties msg and sets field_is_painted
+// when anything reaches the floor. tid outside 0..29 or a free slot: nothing changes.
+paint_report paint_decide(int tid);
+
+// ---- Brush geometry (GL-free, paint_brush.cpp) ---------------------------------------------
+// Sizes and positions in field units, angles in degrees, colours 0..1.
+int strokeStyle(double length, double width, double angle, int last_stroke);  // style 0..7
+double thickness(double dratio, int style);  // profile factor at dratio 0..1; 1 for style 0
+double vshift(double dratio, int style);      // upward shift in base sizes; 0 but for style 6
+int brush_intervals(double length, double size);  // 1..512 intervals for a piece
+void brushLine(double x0, double y0, double size0, double x1, double y1, double size1,
+               double r, double g, double b, int last_stroke, dab_sink sink);
+void drawCurve3(double x0, double y0, double s0, double x1, double y1, double s1, double x2,
+                double y2, double s2, double r, double g, double b, dab_sink sink);
+void drawCurve4(double x0, double y0, double s0, double x1, double y1, double s1, double x2,
+                double y2, double s2, double x3, double y3, double s3, double r, double g,
+                double b, dab_sink sink);
+void drawCurve3asLastStroke(double x0, double y0, double s0, double x1, double y1, double s1,
+                            double x2, double y2, double s2, double r, double g, double b,
+                            dab_sink sink);
+void brushLine2(double x0, double y0, double size0, double x1, double y1, double size1,
+                double x2, double y2, double size2, double r, double g, double b,
+                dab_sink sink);
+void brushLine3(double x0, double y0, double size0, double x1, double y1, double size1,
+                double x2, double y2, double size2, double x3, double y3, double size3,
+                double r, double g, double b, dab_sink sink);
+// The brush work of ttl[tid] for its current history and nstroke: a running step
+// (last_stroke 0, painted only from nstroke 4) or the closing stroke (last_stroke 1).
+void paint_by_brush(int tid, int last_stroke, dab_sink sink);
+
+// ---- Drawing (paint.cpp; GL, main thread inside the frame) ---------------------------------
+void draw_paint_report(const paint_report &rep);  // draws what paint_decide decided
+void paint_line_and_fill_area(int tid);          // the newest line, point or polygon of tid
+void paint_by_turtle(int tid);                   // paint_decide, then draw_paint_report

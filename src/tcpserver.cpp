@@ -479,8 +479,26 @@ int check_client_status() {
 
 int receive_client_packet(int cl) {
     tcpclient &c = client_tab[cl];
-    // try_to_exec never leaves the buffer full, so there is always room.
     int room = CLIENT_BUFFER_SIZE - 1 - c.len;
+    if (room == 0) {
+        // The buffer holds one 511-character command (try_to_exec leaves it full for no other
+        // reason): only a separator may follow it, and it takes the terminating zero's place.
+        char next;
+        ssize_t n;
+        do {
+            n = ::recv(c.socket, &next, 1, 0);
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0) return static_cast<int>(n);
+        auto byte = static_cast<unsigned char>(next);
+        if (byte == '\n' || byte == ';') {
+            c.buffer[c.len++] = next;
+        } else if (byte >= 32 && byte < 128) {
+            c.len = 0;
+            c.buffer[0] = '\0';
+            c.discarding = 1;
+        }
+        return 1;
+    }
     ssize_t n;
     do {
         n = ::recv(c.socket, c.buffer + c.len, room, 0);
@@ -520,7 +538,12 @@ void try_to_exec(int cl) {
     char cmd[CLIENT_BUFFER_SIZE];
     int cmd_len = 0;
     int cmd_start = 0;  // buffer index of the pending command's first byte
-    for (; i < c.len && !c.gone; i++) {
+    for (; i < c.len; i++) {
+        if (c.gone) {
+            c.len = 0;  // the client is closed at the end of this pass
+            c.buffer[0] = '\0';
+            return;
+        }
         auto byte = static_cast<unsigned char>(c.buffer[i]);
         if (byte == '\n' || byte == ';') {
             if (cmd_len == 0) continue;
@@ -540,13 +563,9 @@ void try_to_exec(int cl) {
     cmd_start -= consumed;
     if (c.len == CLIENT_BUFFER_SIZE - 1) {
         // Full without a separator. Bytes before the pending command only make room; a
-        // command that fills the buffer by itself is thrown away up to its end and refused.
-        int drop = c.len;
-        if (cmd_len > 0 && cmd_start > 0) {
-            drop = cmd_start;
-        } else if (cmd_len > 0) {
-            c.discarding = 1;
-        }
+        // command that fills the buffer by itself waits for its separator (see
+        // receive_client_packet), anything else is thrown away.
+        int drop = cmd_len == 0 ? c.len : cmd_start;
         c.len -= drop;
         std::memmove(c.buffer, c.buffer + drop, c.len);
     }

@@ -55,12 +55,6 @@ TEST(NetDistToLineseg, OverlapGivesNegativeDistance) {
     EXPECT_NEAR(d, (10.0 + std::sqrt(364.0)) / 2.0, EPS);
 }
 
-TEST(NetDistToLineseg, PointLikeSegmentIsItsStartPoint) {
-    // Squared length below 0.00001: only the circle around the start point counts.
-    double d = net_dist_to_lineseg(0, 0, 0, 30, 0, 30, 0.001, -1, 0);
-    EXPECT_NEAR(d, 20.0, 1e-9);
-}
-
 TEST(DistToLineseg, RayCastWithoutRadius) {
     EXPECT_NEAR(dist_to_lineseg(0, 0, 0, 50, -100, 50, 100, -1, 0), 50.0, EPS);
     EXPECT_NEAR(dist_to_lineseg(0, 0, 45, 50, -100, 50, 100, -1, 0), 50.0 * std::sqrt(2.0), EPS);

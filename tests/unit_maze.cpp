@@ -47,10 +47,8 @@ int alive_count() {
 
 }  // namespace
 
-TEST(BoundaryWall, EightRecordsInOrder) {
+TEST(BoundaryWall, EightRecordsInOrderAfterReset) {
     reset_world();
-    nwall = 0;
-    generate_boundary_wall();
     ASSERT_EQ(nwall, 8);
     const expected_wall e[8] = {
         {256, 256, -256, 256, 0, -1, 0},
@@ -65,20 +63,6 @@ TEST(BoundaryWall, EightRecordsInOrder) {
     for (int i = 0; i < 8; ++i) {
         expect_wall(i, e[i]);
     }
-}
-
-TEST(BoundaryWall, FollowsTheFieldBounds) {
-    reset_world();
-    Xmin = -100;
-    Xmax = 60;
-    Ymin = -30;
-    Ymax = 90;
-    nwall = 0;
-    generate_boundary_wall();
-    expect_wall(0, {60, 90, -100, 90, 0, -1, 0});
-    expect_wall(5, {-100, -30, -100, 90, -1, 0, WALL_BACK_FACE});
-    Xmin = Ymin = -256;
-    Xmax = Ymax = 256;
 }
 
 TEST(Maze, InvariantsOverManySeeds) {
@@ -157,24 +141,6 @@ TEST(Maze, DifferentSeedsGiveDifferentMazes) {
                  walls[i].endp.x != first[i].endp.x;
     }
     EXPECT_TRUE(differ);
-}
-
-TEST(Maze, RegenerationClearsTheVertexCounts) {
-    reset_world();
-    srandom(7);
-    generate_maze();
-    int first_n = nwall;
-    reset_world();
-    srandom(7);
-    generate_maze();
-    EXPECT_EQ(nwall, first_n);
-    int total = 0;
-    for (const auto &column : maze_vertex) {
-        for (int c : column) {
-            total += c;
-        }
-    }
-    EXPECT_EQ(total, nwall - 8);  // two ends per stick, one stick per two records
 }
 
 TEST(Stones, KeepTheirDistanceOnAnOpenField) {

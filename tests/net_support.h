@@ -38,9 +38,13 @@ public:
     explicit TestClient(const char *from = nullptr, bool connect_now = true) : from_(from) {
         if (connect_now) open();
     }
-    bool open() {
+    // receive_buffer > 0 sets SO_RCVBUF before connecting, so the window is small from the start.
+    bool open(int receive_buffer = 0) {
         close();
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (receive_buffer > 0) {
+            setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+        }
         if (from_ != nullptr) {
             sockaddr_in local{};
             local.sin_family = AF_INET;

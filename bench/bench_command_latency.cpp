@@ -1,0 +1,141 @@
+// bench_command_latency.cpp: replies per second for one client asking "Q P" back to back, against
+// the real command server (in this process, no window) and against a minimal loopback echo server.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kelpmoor.h"
+#include "tcpserver.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+inline constexpr double ROUND_SECONDS = 1.0;  // one measuring round
+inline constexpr int ROUNDS = 5;              // per server, alternating
+inline constexpr char QUERY[] = "Q P\n";
+
+int connect_loopback(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        std::perror("connect");
+        std::exit(1);
+    }
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+// Echoes every byte back on the one connection it accepts.
+void echo_server(int listener) {
+    int fd = accept(listener, nullptr, nullptr);
+    char buf[4096];
+    for (;;) {
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        if (send(fd, buf, static_cast<size_t>(n), MSG_NOSIGNAL) != n) break;
+    }
+    close(fd);
+}
+
+int start_echo_server() {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        listen(listener, 1) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+        std::perror("echo server");
+        std::exit(1);
+    }
+    std::thread(echo_server, listener).detach();
+    return ntohs(addr.sin_port);
+}
+
+// One request, then read up to and including the reply's line feed.
+bool ask(int fd, std::string &pending) {
+    if (send(fd, QUERY, sizeof QUERY - 1, MSG_NOSIGNAL) != sizeof QUERY - 1) return false;
+    for (;;) {
+        size_t lf = pending.find('\n');
+        if (lf != std::string::npos) {
+            pending.erase(0, lf + 1);
+            return true;
+        }
+        char buf[512];
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) return false;
+        pending.append(buf, static_cast<size_t>(n));
+    }
+}
+
+// Replies per second over one round; per-reply round trips in microseconds go to rtt.
+double measure(int fd, std::vector<double> &rtt) {
+    std::string pending;
+    long replies = 0;
+    auto start = Clock::now();
+    auto end = start + std::chrono::duration<double>(ROUND_SECONDS);
+    auto t = start;
+    while (t < end) {
+        if (!ask(fd, pending)) {
+            std::fputs("bench: connection lost\n", stderr);
+            std::exit(1);
+        }
+        auto now = Clock::now();
+        rtt.push_back(std::chrono::duration<double, std::micro>(now - t).count());
+        t = now;
+        replies++;
+    }
+    return replies / std::chrono::duration<double>(t - start).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main() {
+    field_reset_world();
+    start_tcp_server(0);
+    if (tcp_server_port() <= 0) {
+        std::fputs("bench: the command server did not start\n", stderr);
+        return 1;
+    }
+    int server = connect_loopback(tcp_server_port());
+    int echo = connect_loopback(start_echo_server());
+    std::string pending;
+    ask(server, pending);  // the turtle is spawned before measuring
+
+    std::vector<double> server_rates, echo_rates, server_rtt, echo_rtt;
+    for (int r = 0; r < ROUNDS; r++) {
+        server_rates.push_back(measure(server, server_rtt));
+        echo_rates.push_back(measure(echo, echo_rtt));
+    }
+    double s = median(server_rates), e = median(echo_rates);
+    std::printf("command server: %.0f replies/s (median of %d rounds of %.1f s), "
+                "median round trip %.1f us\n",
+                s, ROUNDS, ROUND_SECONDS, median(server_rtt));
+    std::printf("echo server:    %.0f replies/s, median round trip %.1f us\n", e,
+                median(echo_rtt));
+    std::printf("ratio:          %.2f (target at least 0.50)\n", s / e);
+    close(server);
+    close(echo);
+    return 0;
+}

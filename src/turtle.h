@@ -14,21 +14,25 @@ inline constexpr int MAX_DOUGHNUTS = 10;          // per turtle
 void init_turtle(int tid, int cid, double x, double y, double dir);  // tid outside 0..29: nothing
 int generate_turtle(int cl, unsigned int type);   // new slot, or -1 (table full / no free place)
 int turtle_generate_doughnut(int tid);            // 0, or -1 after 10 or when the spawn fails
+// Grey object with heading 0 and finder range 20 in the lowest free slot; cid -1, no 0x200.
 int set_object_at(double x, double y, unsigned int type);  // 0, or -1 (full / within 20)
 void make_zombie(int tid);
 int turtle_reset(int tid, int cid);  // 1 refused (battle, zombie), else 0
 int turtle_home(int tid);            // 1 refused (battle, zombie), else 0
-double dist_to_nn_from(int tid, double x, double y);  // to the nearest other live slot
+double dist_to_nn_from(int tid, double x, double y);  // to the nearest live slot but tid;
+                                                      // 1.844674352395373e19 when none
 double dist_to_nn(int tid);
 double dist_to_wall_from(double px, double py);  // NO_HIT_DISTANCE without walls
 
 // ---- Motion and wall collision ----
+// Non-finite arguments, and moves whose result would not be finite, are refused with -1.
 int turtle_step_forward(int tid, double stepsize);  // 0 moved, -1 refused or blocked
 int turtle_turn(int tid, double angle);             // degrees, positive = left; 0 or -1
 int turtle_head(int tid, int direction);            // 1 E, 2 N, 3 W, 4 S; 1 refused, else 0
 int turtle_jump(int tid, double x, double y);       // 0 or -1
 int turtle_rjump(int tid, double dx, double dy);    // 0 or -1
-// Obstacle kind 0 none, 1 turtle, 2 doughnut, 3 stone; *target written when one lies near.
+// Obstacle kind 0 none, 1 turtle, 2 doughnut, 3 stone: the slot the body would touch first;
+// *target written when one lies near the path. *dist_possible: how far it may go, <= 0 in contact.
 int check_how_far_it_can_go(int tid, double dist_to_go, double *dist_possible, int *target);
 int is_colliding_to_wall(int tid, double dist_to_go);      // 1 or 0
 double distance_to_front_wall(int tid, double dist_to_go);  // only the sign of dist_to_go counts

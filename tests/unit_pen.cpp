@@ -67,20 +67,6 @@ TEST_F(Pen, PenDownAlwaysRestartsTheStroke) {
     }
 }
 
-TEST_F(Pen, LineStyleBitsAreIndependent) {
-    place(0, 0, 0);
-    const uint32_t before = ttl[0].status;
-    turtle_set_fill_poly(0);
-    turtle_set_point_mode(0);
-    turtle_set_brush(0);
-    EXPECT_EQ(ttl[0].status, before | ST_FILL_MODE | ST_POINT_MODE | ST_BRUSH_MODE);
-    turtle_unset_point_mode(0);
-    EXPECT_EQ(ttl[0].status, before | ST_FILL_MODE | ST_BRUSH_MODE);
-    turtle_unset_fill_poly(0);
-    EXPECT_EQ(ttl[0].status, before | ST_BRUSH_MODE);
-    turtle_unset_brush(0);
-    EXPECT_EQ(ttl[0].status, before);
-}
 
 TEST_F(Pen, ColourWidthAndTeam) {
     place(0, 0, 0);

@@ -63,16 +63,13 @@ TEST_F(Sensors, PlainQueriesOfLiveAndFreeSlots) {
     EXPECT_EQ(qt_score(0, &s), 0);
     EXPECT_EQ(s, 0);
     EXPECT_EQ(qt_my_team(0), 3);  // live or not
+
+    place(1, 12.5 + 30, -7.0 + 40);
+    EXPECT_EQ(dist_t2t(0, 1), NO_HIT_DISTANCE);
+    ttl[0].status |= ST_ALIVE;
+    EXPECT_DOUBLE_EQ(dist_t2t(1, 0), 50.0);
 }
 
-TEST_F(Sensors, DistanceBetweenSlotsNeedsBothAlive) {
-    place(0, 0, 0);
-    place(1, 30, 40);
-    EXPECT_DOUBLE_EQ(dist_t2t(0, 1), 50.0);
-    EXPECT_DOUBLE_EQ(dist_t2t(1, 0), 50.0);
-    ttl[1].status = 0;
-    EXPECT_EQ(dist_t2t(0, 1), NO_HIT_DISTANCE);
-}
 
 TEST_F(Sensors, TidOutsideTheTableIsRefused) {
     double x = 1, y = 1, dir = 1;
@@ -130,17 +127,6 @@ TEST_F(Sensors, StoneAheadIsFoundAndMarked) {
     EXPECT_EQ(fr, 1);
 }
 
-TEST_F(Sensors, FinderReportsKindAndTeamOfWhatItFinds) {
-    place(0, 0, 0);
-    place(1, 18, 0, 0.0, ST_DOUGHNUT | ST_SYSTEM);
-    EXPECT_EQ(finder(0).yn, 2);
-
-    ttl[1].status = ST_ALIVE | ST_ZOMBIE;
-    ttl[1].team = 4;
-    Finder f = finder(0);
-    EXPECT_EQ(f.yn, 1);
-    EXPECT_EQ(f.team, 4);
-}
 
 TEST_F(Sensors, FinderRangeDecidesWhatIsInReach) {
     place(0, 0, 0);
@@ -261,15 +247,6 @@ TEST_F(Sensors, SonarSeesCloseWallsWhateverTheMode) {
     EXPECT_GT(dr, 300.0);  // only the boundary, far to the south-east
 }
 
-TEST_F(Sensors, WallDistancesWithoutWalls) {
-    place(0, 0, 0);
-    nwall = 0;
-    double dl = 0, df = 0, dr = 0;
-    distance_to_walls_3dir(0, &dl, &df, &dr);
-    EXPECT_EQ(dl, NO_HIT_DISTANCE);
-    EXPECT_EQ(df, NO_HIT_DISTANCE);
-    EXPECT_EQ(dr, NO_HIT_DISTANCE);
-}
 
 TEST_F(Sensors, RadarRanksByDistanceAndEqualDistancesByLowerSlot) {
     place(0, 0, 0);
@@ -322,16 +299,6 @@ TEST_F(Sensors, RadarBeyondTheCountLeavesTheTarget) {
     EXPECT_LE(std::fabs(dir), 20.0);
 }
 
-TEST_F(Sensors, DeadSearcherStillMarksTheTargetButFails) {
-    place(0, 0, 0);
-    place(1, 50, 0);
-    ttl[0].status = 0;
-    double dir = 99;
-    int team;
-    EXPECT_EQ(qt_angular_rader(0, 0, &dir, &team), -1);
-    EXPECT_EQ(dir, 0.0);
-    EXPECT_EQ(ttl[0].target_of_rader, 1);
-}
 
 // Bearing of a thing relative to the heading, averaged over many noisy draws; also
 // checks that every draw lies within 20 degrees of the true bearing.

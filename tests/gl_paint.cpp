@@ -2,8 +2,11 @@
 #include <GL/freeglut.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
+#include "glutil.h"
 #include "kelpmoor.h"
 #include "paint.h"
 #include "support.h"
@@ -218,6 +221,113 @@ TEST_F(Painting, HigherSlotPaintsOverLowerInOneFrame) {
     park_and_draw(1);
     EXPECT_EQ(floor_at(0, -150), (rgb{0, 0, 255}));
     EXPECT_EQ(floor_at(-30, -150), (rgb{255, 0, 0}));
+}
+
+// True when some pixel within 3 of the field point is far from black.
+bool paint_near(double x, double y) {
+    for (int dy = -3; dy <= 3; ++dy) {
+        for (int dx = -3; dx <= 3; ++dx) {
+            rgb p = floor_at(x + dx, y + dy);
+            if (p[0] + p[1] + p[2] > 200) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Point s of the signature: a looped trochoid along the bottom of the field.
+position signature_point(double s) {
+    return {-190.0 + 9.0 * s - 20.0 * std::sin(s), -175.0 - 20.0 * std::cos(s)};
+}
+
+// Every style at once, driven the way clients drive turtles, one command batch per frame.
+// With KELPMOOR_PAINTING_PNG set, the final frame is also saved there (docs/painting.png).
+TEST_F(Painting, EveryStyleTogether) {
+    // A square in line mode, stepped and turned.
+    place(0, -220, 40);
+    turtle_set_color(0, 0.2, 1, 0.4);
+    turtle_line_width(0, 3);
+    turtle_pen_down(0);
+    for (int side = 0; side < 4; ++side) {
+        ASSERT_EQ(turtle_step_forward(0, 130), 0);
+        draw_one_frame();
+        turtle_turn(0, 90);
+    }
+    turtle_pen_up(0);
+
+    // A filled triangle: three steps with 120 degree turns.
+    place(1, 50, 40);
+    turtle_set_color(1, 0.2, 0.5, 1);
+    turtle_set_fill_poly(1);
+    turtle_pen_down(1);
+    draw_one_frame();
+    for (int side = 0; side < 3; ++side) {
+        ASSERT_EQ(turtle_step_forward(1, 160), 0);
+        draw_one_frame();
+        turtle_turn(1, 120);
+    }
+    turtle_pen_up(1);
+
+    // A row of points.
+    place(2, -200, -20);
+    turtle_set_color(2, 1, 0.85, 0.1);
+    turtle_line_width(2, 6);
+    turtle_set_point_mode(2);
+    turtle_pen_down(2);
+    draw_one_frame();
+    for (int i = 0; i < 16; ++i) {
+        ASSERT_EQ(turtle_step_forward(2, 25), 0);
+        draw_one_frame();
+    }
+    turtle_pen_up(2);
+
+    // A line of printed text; the turtle walks on with the pen up.
+    place(3, -200, -80);
+    turtle_set_color(3, 1, 1, 1);
+    ASSERT_EQ(turtle_print_string(3, "Kelpmoor turtles paint the floor"), 0);
+    draw_one_frame();
+    ASSERT_EQ(turtle_step_forward(3, 240), 0);
+    draw_one_frame();
+
+    // A brush signature, then the pen is lifted to close the stroke.
+    place(4, signature_point(0).x, signature_point(0).y);
+    turtle_set_color(4, 1, 0, 0);
+    turtle_set_brush(4);
+    turtle_pen_down(4);
+    draw_one_frame();
+    const double ds = 0.3;
+    for (double s = ds; s <= 36.0; s += ds) {
+        position p = signature_point(s);
+        turtle_line_width(4, 5.0 + 4.0 * std::sin(s * 0.35));
+        ASSERT_EQ(turtle_jump(4, p.x, p.y), 0);
+        draw_one_frame();
+    }
+    turtle_pen_up(4);
+    draw_one_frame();
+
+    EXPECT_EQ(floor_at(-150, 40), (rgb{51, 255, 102}));  // the square's sides
+    EXPECT_EQ(floor_at(-90, 120), (rgb{51, 255, 102}));
+    EXPECT_EQ(floor_at(-150, 170), (rgb{51, 255, 102}));
+    EXPECT_TRUE(is_black(floor_at(-150, 100)));          // and its empty inside
+    EXPECT_EQ(floor_at(130, 86), (rgb{51, 128, 255}));   // inside the triangle
+    EXPECT_EQ(floor_at(-125, -20), (rgb{255, 217, 26})); // a point
+    EXPECT_TRUE(is_black(floor_at(-112, -20)));          // between two points
+    int text = 0;
+    for (int y = -80; y < -68; ++y) {
+        for (int x = -200; x < 0; ++x) {
+            text += floor_at(x, y) == rgb{255, 255, 255};
+        }
+    }
+    EXPECT_GT(text, 200);
+    for (double s = 3.0; s <= 33.0; s += 2.5) {  // the signature's running part
+        position p = signature_point(s);
+        EXPECT_TRUE(paint_near(p.x, p.y)) << s;
+    }
+
+    if (const char *file = std::getenv("KELPMOOR_PAINTING_PNG")) {
+        saveImageToPNG(WINDOW_SIZE, WINDOW_SIZE, file);
+    }
 }
 
 }  // namespace

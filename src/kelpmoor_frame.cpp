@@ -141,7 +141,10 @@ void draw_coins() {
 
 bool is_object(int t) { return (ttl[t].status & (ST_STONE | ST_DOUGHNUT)) != 0; }
 
+// Labels and beams take their colour from the emission; a zero normal keeps the light of the
+// last drawn surface out of it.
 void draw_label(double x, double y, const char *text, float emission_alpha_after) {
+    glNormal3d(0.0, 0.0, 0.0);
     set_material(GL_FRONT, GL_EMISSION, 0.7f, 0.7f, 0.7f, 1.0f);
     drawString(x, y, LABEL_HEIGHT, GLUT_BITMAP_HELVETICA_12, text);
     set_material(GL_FRONT, GL_EMISSION, 0.0f, 0.0f, 0.0f, emission_alpha_after);
@@ -151,6 +154,7 @@ void draw_beam_line(int tid, int target, float r, float g, float b) {
     set_material(GL_FRONT, GL_EMISSION, r, g, b, 1.0f);
     set_material(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, r, g, b, 1.0f);
     glLineWidth(1.0f);
+    glNormal3d(0.0, 0.0, 0.0);
     glBegin(GL_LINES);
     glVertex3d(ttl[tid].pos[0].x, ttl[tid].pos[0].y, BODY_HEIGHT);
     glVertex3d(ttl[target].pos[0].x, ttl[target].pos[0].y, BODY_HEIGHT);

@@ -1,0 +1,155 @@
+// bench_frame: times display() on the heaviest field the tables allow, in a real window (run it
+// under Xvfb: tools/with-display.sh build/bench_frame). Prints the median and the 99th
+// percentile frame time. With --docs DIR it instead captures a smaller demonstration field in
+// the top view and the bird's-eye view (DIR/topview.png, DIR/birdseye.png) through the
+// program's own capture.
+#include <GL/freeglut.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "geofunc.h"
+#include "kelpmoor.h"
+#include "tcpserver.h"
+#include "turtle.h"
+
+namespace {
+
+constexpr int WARMUP_FRAMES = 30;
+constexpr int TIMED_FRAMES = 400;
+constexpr double CELL = 32.0;  // maze cell, field units
+
+double cell_centre(int i) { return Xmin + CELL * i + CELL / 2.0; }
+
+void put_coin(int c, double x, double y) {
+    coins[c].id = c;
+    coins[c].pos = {x, y};
+    coins[c].order = c;
+    coins[c].coinp = nullptr;
+    coins[c].status = COIN_ON_FIELD;
+    ncoin = std::max(ncoin, c + 1);
+    stock_of_coin--;
+}
+
+void put_turtle(int tid, int team, double x, double y, double heading, int score,
+                const char *name) {
+    init_turtle(tid, tid % MAX_CLIENT, x, y, heading);
+    ttl[tid].team = team;
+    ttl[tid].score = score;
+    std::snprintf(ttl[tid].name, sizeof ttl[tid].name, "%s", name);
+    ntmax = std::max(ntmax, tid + 1);
+}
+
+// 30 named turtles carrying coins, 300 coins on the floor, a full maze, battle mode,
+// the bird's-eye view.
+void build_heaviest_world() {
+    std::srand(7);
+    field_set_maze_mode();
+    field_kill_all_turtles();
+    for (int t = 0; t < NTURTLE; t++) {
+        char name[32];
+        std::snprintf(name, sizeof name, "turtle-%02d", t);
+        put_turtle(t, t % NTEAM, cell_centre(t % 16), cell_centre(2 + (t / 16) * 8),
+                   12.0 * t, 100 - t, name);
+        ttl[t].ncoin = 1;
+    }
+    for (int c = 0; c < NCOIN; c++) {
+        put_coin(c, cell_centre(c % 16) + (c / 16) % 3 * 4.0, cell_centre((c * 7) % 16));
+    }
+    bird_view_mode = 1;
+    view_rotation_angle = 20.0;
+}
+
+void time_frames() {
+    build_heaviest_world();
+    std::vector<double> ms;
+    for (int f = 0; f < WARMUP_FRAMES + TIMED_FRAMES; f++) {
+        elapsed_time++;
+        // Every turtle has looked at its neighbour with both sensors since the last frame.
+        for (int t = 0; t < NTURTLE; t++) {
+            ttl[t].target_of_finder = (t + 1) % NTURTLE;
+            ttl[t].target_of_rader = (t + 2) % NTURTLE;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        display();
+        glFinish();
+        const auto end = std::chrono::steady_clock::now();
+        if (f >= WARMUP_FRAMES) {
+            ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        }
+    }
+    std::sort(ms.begin(), ms.end());
+    const double median = ms[ms.size() / 2];
+    const double p99 = ms[static_cast<std::size_t>(std::ceil(ms.size() * 0.99)) - 1];
+    std::printf("bench_frame: %zu frames, %d turtles, %d coins, %d wall records, bird's-eye\n",
+                ms.size(), ntmax, ncoin, nwall);
+    std::printf("frame time: median %.3f ms, 99th percentile %.3f ms, max %.3f ms\n", median,
+                p99, ms.back());
+}
+
+void capture(const std::string &path) {
+    capture_request = path;
+    display();
+    glFinish();
+}
+
+// A maze battle in progress: named teams, scores, stones, the centre doughnuts, coins.
+void make_docs(const std::string &dir) {
+    std::srand(3);
+    srandom(11);
+    field_set_maze_mode();
+    struct who {
+        int cx, cy, team, score;
+        double heading;
+        const char *name;
+    };
+    const who players[] = {
+        {1, 13, 1, 112, -90.0, "violet"}, {4, 10, 1, 97, 0.0, "orchid"},
+        {12, 13, 2, 104, 180.0, "tide"},   {9, 3, 2, 88, 90.0, "surf"},
+        {2, 2, 3, 120, 0.0, "deep"},       {13, 6, 4, 76, 90.0, "amber"},
+        {6, 6, 0, 100, 45.0, "loner"},     {10, 9, 4, 93, -90.0, "lemon"},
+    };
+    for (const who &p : players) {
+        const int tid = generate_turtle(0, 0);
+        if (tid < 0) break;
+        ttl[tid].pos.fill({cell_centre(p.cx), cell_centre(p.cy)});
+        ttl[tid].heading = p.heading;
+        ttl[tid].team = p.team;
+        ttl[tid].score = p.score;
+        turtle_name(tid, p.name);
+    }
+    ttl[1].ncoin = 2;
+    const int stones[][2] = {{3, 7}, {11, 11}, {14, 2}, {5, 13}};
+    for (const auto &s : stones) set_object_at(cell_centre(s[0]), cell_centre(s[1]), ST_STONE);
+    const double coin_at[][2] = {{7, 12}, {7.25, 12.1}, {2, 9}, {12, 4}, {12.2, 4.15},
+                                 {12.05, 4.35}, {14, 14}, {4, 4}, {10, 12}};
+    int c = 0;
+    for (const auto &p : coin_at) {
+        put_coin(c++, Xmin + CELL * p[0] + CELL / 2, Ymin + CELL * p[1] + CELL / 2);
+    }
+    elapsed_time = 40;
+    display();
+    bird_view_mode = 0;
+    capture(dir + "/topview.png");
+    bird_view_mode = 1;
+    view_rotation_angle = 0.0;
+    capture(dir + "/birdseye.png");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    field_open_window(1, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--docs") == 0) {
+        make_docs(argv[2]);
+        return 0;
+    }
+    time_frames();
+    return 0;
+}

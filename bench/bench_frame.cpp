@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,21 @@ constexpr int TIMED_FRAMES = 400;
 constexpr double CELL = 32.0;  // maze cell, field units
 
 double cell_centre(int i) { return Xmin + CELL * i + CELL / 2.0; }
+
+// Processor time of the whole process (the renderer's threads included), milliseconds.
+double process_cpu_ms() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+void report(const char *what, std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const double median = v[v.size() / 2];
+    const double p99 = v[static_cast<std::size_t>(std::ceil(v.size() * 0.99)) - 1];
+    std::printf("%s: median %.3f ms, 99th percentile %.3f ms, max %.3f ms\n", what, median, p99,
+                v.back());
+}
 
 void put_coin(int c, double x, double y) {
     coins[c].id = c;
@@ -66,31 +82,50 @@ void build_heaviest_world() {
     view_rotation_angle = 20.0;
 }
 
-void time_frames() {
+// Parts left out of the heaviest field, named on the command line (coins, turtles, carried,
+// walls, labels, beams, bird), to see what each costs.
+bool without(int argc, char **argv, const char *part) {
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], part) == 0) return true;
+    }
+    return false;
+}
+
+void time_frames(int argc, char **argv) {
     build_heaviest_world();
-    std::vector<double> ms;
+    if (without(argc, argv, "coins")) {
+        for (int c = 0; c < NCOIN; c++) coins[c].status = 0;
+    }
+    if (without(argc, argv, "turtles")) ntmax = 0;
+    if (without(argc, argv, "carried")) {
+        for (int t = 0; t < NTURTLE; t++) ttl[t].ncoin = 0;
+    }
+    if (without(argc, argv, "walls")) battle_mode = 0;
+    if (without(argc, argv, "labels")) disp_name = disp_score = 0;
+    if (without(argc, argv, "bird")) bird_view_mode = 0;
+    const bool beams = !without(argc, argv, "beams");
+    std::vector<double> ms, cpu_ms;
     for (int f = 0; f < WARMUP_FRAMES + TIMED_FRAMES; f++) {
         elapsed_time++;
         // Every turtle has looked at its neighbour with both sensors since the last frame.
-        for (int t = 0; t < NTURTLE; t++) {
+        for (int t = 0; t < NTURTLE && beams; t++) {
             ttl[t].target_of_finder = (t + 1) % NTURTLE;
             ttl[t].target_of_rader = (t + 2) % NTURTLE;
         }
+        const double cpu_start = process_cpu_ms();
         const auto start = std::chrono::steady_clock::now();
         display();
         glFinish();
         const auto end = std::chrono::steady_clock::now();
         if (f >= WARMUP_FRAMES) {
             ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+            cpu_ms.push_back(process_cpu_ms() - cpu_start);
         }
     }
-    std::sort(ms.begin(), ms.end());
-    const double median = ms[ms.size() / 2];
-    const double p99 = ms[static_cast<std::size_t>(std::ceil(ms.size() * 0.99)) - 1];
     std::printf("bench_frame: %zu frames, %d turtles, %d coins, %d wall records, bird's-eye\n",
                 ms.size(), ntmax, ncoin, nwall);
-    std::printf("frame time: median %.3f ms, 99th percentile %.3f ms, max %.3f ms\n", median,
-                p99, ms.back());
+    report("frame time", ms);
+    report("processor time, all threads", cpu_ms);
 }
 
 void capture(const std::string &path) {
@@ -150,6 +185,6 @@ int main(int argc, char **argv) {
         make_docs(argv[2]);
         return 0;
     }
-    time_frames();
+    time_frames(argc, argv);
     return 0;
 }

@@ -54,8 +54,11 @@ void set_emission_and_colour(float r, float g, float b, float a) {
     glMaterialfv(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, c);
 }
 
-// A floor icon: the slot's texture as it is (replace mode) on one upward quad.
-void draw_icon(int slot, double x, double y, double z) {
+}  // namespace
+
+// ---- Batches: the states of one kind of quad set once around many quads ------------------
+
+void beginIcons(int slot) {
     ensure_slot(slot);
     glEnable(GL_CULL_FACE);
     glCullFace(GL_BACK);
@@ -64,6 +67,9 @@ void draw_icon(int slot, double x, double y, double z) {
     glBindTexture(GL_TEXTURE_2D, obj_textures[slot]);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     glBegin(GL_QUADS);
+}
+
+void drawIconQuad(double x, double y, double z) {
     glNormal3d(0.0, 0.0, 1.0);
     glTexCoord2d(0.0, 0.0);
     glVertex3d(x + ICON_LOW, y + ICON_LOW, z);
@@ -73,12 +79,51 @@ void draw_icon(int slot, double x, double y, double z) {
     glVertex3d(x + ICON_HIGH, y + ICON_HIGH, z);
     glTexCoord2d(0.0, 1.0);
     glVertex3d(x + ICON_LOW, y + ICON_HIGH, z);
+}
+
+void endIcons() {
     glEnd();
     glBindTexture(GL_TEXTURE_2D, 0);
     glDisable(GL_TEXTURE_2D);
     glDisable(GL_BLEND);
     glDisable(GL_CULL_FACE);
 }
+
+double coinIconHeight(int order) {
+    return COIN_BASE_HEIGHT + COIN_STACK_HEIGHT * order / (ncoin + 1);
+}
+
+void beginStoneWalls() {
+    ensure_slot(TEX_STONE);
+    glEnable(GL_CULL_FACE);
+    glCullFace(GL_BACK);
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, obj_textures[TEX_STONE]);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glBegin(GL_QUADS);
+}
+
+void drawStoneWallFace(double x0, double y0, double x1, double y1, double nx, double ny) {
+    const double s = std::hypot(x1 - x0, y1 - y0) * WALL_TEX_REPEAT;
+    glNormal3d(nx, ny, 0.0);
+    glTexCoord2d(0.0, 0.0);
+    glVertex3d(x0, y0, 0.0);
+    glTexCoord2d(0.0, WALL_TEX_TOP);
+    glVertex3d(x0, y0, WALL_HEIGHT);
+    glTexCoord2d(s, WALL_TEX_TOP);
+    glVertex3d(x1, y1, WALL_HEIGHT);
+    glTexCoord2d(s, 0.0);
+    glVertex3d(x1, y1, 0.0);
+}
+
+void endStoneWalls() {
+    glEnd();
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_CULL_FACE);
+}
+
+namespace {
 
 std::array<double, NSIDE> sine_tab{};
 std::array<double, NSIDE> cosine_tab{};
@@ -157,42 +202,29 @@ void drawBackground() {
 }
 
 void drawStoneWall(double x0, double y0, double x1, double y1, double nx, double ny) {
-    ensure_slot(TEX_STONE);
-    const double s = std::hypot(x1 - x0, y1 - y0) * WALL_TEX_REPEAT;
-    glEnable(GL_CULL_FACE);
-    glCullFace(GL_BACK);
-    glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, obj_textures[TEX_STONE]);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-    glBegin(GL_QUADS);
-    glNormal3d(nx, ny, 0.0);
-    glTexCoord2d(0.0, 0.0);
-    glVertex3d(x0, y0, 0.0);
-    glTexCoord2d(0.0, WALL_TEX_TOP);
-    glVertex3d(x0, y0, WALL_HEIGHT);
-    glTexCoord2d(s, WALL_TEX_TOP);
-    glVertex3d(x1, y1, WALL_HEIGHT);
-    glTexCoord2d(s, 0.0);
-    glVertex3d(x1, y1, 0.0);
-    glEnd();
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glDisable(GL_TEXTURE_2D);
-    glDisable(GL_CULL_FACE);
+    beginStoneWalls();
+    drawStoneWallFace(x0, y0, x1, y1, nx, ny);
+    endStoneWalls();
 }
 
 void drawIcon_Coin(double x, double y, int order) {
-    const double z = COIN_BASE_HEIGHT + COIN_STACK_HEIGHT * order / (ncoin + 1);
-    draw_icon(TEX_COIN, x, y, z);
+    beginIcons(TEX_COIN);
+    drawIconQuad(x, y, coinIconHeight(order));
+    endIcons();
 }
 
 void drawIcon_Stone(double x, double y) {
     glColor3d(1.0, 1.0, 1.0);
-    draw_icon(TEX_STONE, x, y, STONE_HEIGHT);
+    beginIcons(TEX_STONE);
+    drawIconQuad(x, y, STONE_HEIGHT);
+    endIcons();
 }
 
 void drawIcon_Doughnut(double x, double y) {
     glColor3d(1.0, 1.0, 1.0);
-    draw_icon(TEX_DOUGHNUT, x, y, DOUGHNUT_HEIGHT);
+    beginIcons(TEX_DOUGHNUT);
+    drawIconQuad(x, y, DOUGHNUT_HEIGHT);
+    endIcons();
 }
 
 void paint_Ten(double x, double y, double size, double r, double g, double b) {
@@ -222,11 +254,50 @@ void paint_Ten(double x, double y, double size, double r, double g, double b) {
 
 // ---- Bitmap text --------------------------------------------------------------------------
 
+namespace {
+
+// One display list per character of a font, holding the toolkit's bitmap for it. Calling the
+// lists draws the same bitmaps with the same advances as the toolkit's per-character call,
+// without its pixel-store changes around every character, which break the renderer's batching
+// of consecutive bitmaps.
+GLuint font_lists(void *fontname) {
+    struct font_entry {
+        void *font;
+        GLuint base;
+    };
+    static std::array<font_entry, 3> built{};
+    for (const font_entry &f : built) {
+        if (f.font == fontname) return f.base;
+    }
+    for (font_entry &f : built) {
+        if (f.font != nullptr) continue;
+        const GLuint base = glGenLists(256);
+        if (base == 0) return 0;
+        for (int c = 0; c < 256; c++) {
+            glNewList(base + c, GL_COMPILE);
+            if (c != 0) glutBitmapCharacter(fontname, c);
+            glEndList();
+        }
+        f = {fontname, base};
+        return base;
+    }
+    return 0;
+}
+
+}  // namespace
+
 void drawString(double x0, double y0, double z0, void *fontname, const char *str) {
     glRasterPos3d(x0, y0, z0);
-    for (const char *p = str; *p != '\0'; p++) {
-        glutBitmapCharacter(fontname, static_cast<unsigned char>(*p));
+    const GLuint base = font_lists(fontname);
+    if (base == 0) {
+        for (const char *p = str; *p != '\0'; p++) {
+            glutBitmapCharacter(fontname, static_cast<unsigned char>(*p));
+        }
+        return;
     }
+    glListBase(base);
+    glCallLists(static_cast<GLsizei>(std::strlen(str)), GL_UNSIGNED_BYTE, str);
+    glListBase(0);
 }
 
 // ---- Overlays -----------------------------------------------------------------------------

@@ -41,6 +41,16 @@ void drawStoneWall(double x0, double y0, double x1, double y1, double nx, double
 void drawIcon_Coin(double x, double y, int order);  // height 1 + 1.5 order / (ncoin + 1)
 void drawIcon_Stone(double x, double y);            // height 3
 void drawIcon_Doughnut(double x, double y);         // height 2
+// Batches of the quads above: begin sets the states of one call (texture slot, culling,
+// blending) once, each face or quad adds only vertices, end restores the states. Nothing but
+// quads of the same batch may be drawn between begin and end.
+void beginIcons(int slot);
+void drawIconQuad(double x, double y, double z);  // an icon's quad at height z
+void endIcons();
+double coinIconHeight(int order);  // 1 + 1.5 order / (ncoin + 1)
+void beginStoneWalls();
+void drawStoneWallFace(double x0, double y0, double x1, double y1, double nx, double ny);
+void endStoneWalls();
 // One brush-tip dab of side size (at least 0.01) centred at (x, y), tinted (r, g, b) and
 // alpha-blended into the back buffer under the flat painting projection.
 void paint_Ten(double x, double y, double size, double r, double g, double b);

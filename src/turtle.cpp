@@ -152,27 +152,13 @@ int set_object_at(double x, double y, unsigned int type) {
     if (slot < 0) {
         return -1;
     }
+    // A placed object starts like a spawned one, but grey, without points and without the
+    // driven-by-the-program bit.
+    init_turtle(slot, -1, x, y, 0.0);
     turtle &t = ttl[slot];
-    t.cid = -1;
-    t.heading = 0.0;
-    t.pos.fill({x, y});
     t.col.fill(GREY);
-    t.width.fill(1.0);
-    t.ttl = 0;
-    t.bttf = 0;
     t.score = 0;
-    t.team = 0;
-    t.frange = 20.0;
-    std::memset(t.msg, 0, sizeof t.msg);
-    std::memset(t.name, 0, sizeof t.name);
-    t.ndonut = 0;
-    t.ncoin = 0;
-    t.nstroke = 0;
     t.status = type | ST_ALIVE;
-    t.event = 0;
-    t.eventmask = 0xFFFFFFFFu;
-    t.target_of_finder = -1;
-    t.target_of_rader = -1;
     extend_ntmax(slot);
     return 0;
 }

@@ -51,8 +51,9 @@ double coinIconHeight(int order);  // 1 + 1.5 order / (ncoin + 1)
 void beginStoneWalls();
 void drawStoneWallFace(double x0, double y0, double x1, double y1, double nx, double ny);
 void endStoneWalls();
-// One brush-tip dab of side size (at least 0.01) centred at (x, y), tinted (r, g, b) and
-// alpha-blended into the back buffer under the flat painting projection.
+// One brush-tip dab of side size (at least 0.01) centred at (x, y), in exactly the colour
+// (r, g, b) (emission; ambient and diffuse left black), alpha-blended into the back buffer under
+// the flat painting projection.
 void paint_Ten(double x, double y, double size, double r, double g, double b);
 
 // ---- Bitmap text ----

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "glutil.h"
@@ -319,4 +320,124 @@ TEST(Overlays, HelpPanelAndErrorTextDrawnOverIt) {
     draw_one_frame();
     EXPECT_EQ(at_field(180, -200), black);
     EXPECT_GT(error_letters_off_panel(), 10);
+}
+
+namespace {
+
+std::vector<unsigned char> window_pixels() {
+    std::vector<unsigned char> px(static_cast<std::size_t>(WINDOW_SIZE) * WINDOW_SIZE * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, WINDOW_SIZE, WINDOW_SIZE, GL_RGB, GL_UNSIGNED_BYTE, px.data());
+    return px;
+}
+
+int differing_pixels(const std::vector<unsigned char> &a, const std::vector<unsigned char> &b) {
+    int n = 0;
+    for (std::size_t i = 0; i < a.size(); i += 3) {
+        n += a[i] != b[i] || a[i + 1] != b[i + 1] || a[i + 2] != b[i + 2];
+    }
+    return n;
+}
+
+std::array<GLfloat, 4> raster_position() {
+    std::array<GLfloat, 4> p{};
+    glGetFloatv(GL_CURRENT_RASTER_POSITION, p.data());
+    return p;
+}
+
+// The text material of a label, with an ambient term so the light's share shows.
+void text_material(float alpha) {
+    const GLfloat emission[] = {0.3f, 0.6f, 0.2f, 1.0f};
+    const GLfloat ambient_diffuse[] = {0.9f, 0.4f, 0.5f, alpha};
+    glMaterialfv(GL_FRONT, GL_EMISSION, emission);
+    glMaterialfv(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, ambient_diffuse);
+    glNormal3d(0.0, 0.0, 0.0);
+}
+
+}  // namespace
+
+// drawString must put exactly the toolkit's bitmap pixels, in the lit colour of the raster
+// position, at its depth, clipped at the window's edges, and move the raster position alike.
+TEST(Text, DrawnLikeTheToolkitsBitmapCharacters) {
+    open_test_window();
+    // A turtle under the texts: its shell hides the parts drawn below its top.
+    place_turtle(0, 20.5, 20.5, 30.0, 2);
+    std::string sample;
+    for (int c = 32; c < 127; c++) sample += static_cast<char>(c);
+    sample += "\xe9\xfc\xdf\xc5";
+    struct placement {
+        double x, y, z;
+        const char *what;
+    };
+    const placement places[] = {
+        {-250.3, 100.7, 16.0, "fractional position above everything"},
+        {-40.0, 18.25, 2.0, "partly hidden by the turtle"},
+        {-31.6, -240.5, 35.0, "running past the right edge"},
+        {-200.49, -10.51, 0.0, "on the floor"},
+    };
+    void *const fonts[] = {GLUT_BITMAP_HELVETICA_12, GLUT_BITMAP_HELVETICA_18,
+                           GLUT_BITMAP_9_BY_15};
+    for (int bird = 0; bird <= 1; bird++) {
+        bird_view_mode = bird;
+        view_rotation_angle = 17.5;
+        draw_one_frame();
+        const auto no_text = window_pixels();
+        for (void *font : fonts) {
+            for (const placement &p : places) {
+                for (const float alpha : {1.0f, 0.5f}) {
+                    const std::string what = std::string(p.what) + (bird ? ", bird's-eye" : "") +
+                                             (alpha < 1.0f ? ", blended" : "");
+                    draw_one_frame();
+                    text_material(alpha);
+                    if (alpha < 1.0f) glEnable(GL_BLEND);
+                    glRasterPos3d(p.x, p.y, p.z);
+                    for (unsigned char c : sample) glutBitmapCharacter(font, c);
+                    const auto expected_raster = raster_position();
+                    const auto expected = window_pixels();
+                    EXPECT_GT(differing_pixels(expected, no_text), 200) << what;
+
+                    draw_one_frame();
+                    text_material(alpha);
+                    if (alpha < 1.0f) glEnable(GL_BLEND);
+                    drawString(p.x, p.y, p.z, font, sample.c_str());
+                    glDisable(GL_BLEND);
+                    EXPECT_EQ(raster_position(), expected_raster) << what;
+                    const auto got = window_pixels();
+                    EXPECT_EQ(differing_pixels(got, expected), 0) << what;
+                }
+            }
+        }
+    }
+
+    // The states around the text are as they were.
+    draw_one_frame();
+    GLfloat before[16], after[16];
+    glGetFloatv(GL_MODELVIEW_MATRIX, before);
+    glMatrixMode(GL_MODELVIEW);
+    drawString(0.0, 0.0, 16.0, GLUT_BITMAP_HELVETICA_12, "state");
+    glGetFloatv(GL_MODELVIEW_MATRIX, after);
+    EXPECT_TRUE(std::equal(before, before + 16, after));
+    GLint mode = 0;
+    glGetIntegerv(GL_MATRIX_MODE, &mode);
+    EXPECT_EQ(mode, GL_MODELVIEW);
+    EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+    EXPECT_FALSE(glIsEnabled(GL_ALPHA_TEST));
+
+    // A raster position outside the view draws nothing.
+    draw_one_frame();
+    const auto plain = window_pixels();
+    text_material(1.0f);
+    drawString(0.0, 0.0, 500.0, GLUT_BITMAP_HELVETICA_18, "out of view");
+    EXPECT_EQ(differing_pixels(window_pixels(), plain), 0);
+}
+
+TEST(Text, BrushDabShowsExactlyItsColour) {
+    open_test_window();
+    draw_one_frame();
+    paint_Ten(0.5, 0.5, 24.0, 1.0, 0.5, 0.0);
+    expect_near(at_field(0.5, 0.5), 255, 128, 0, 2, "orange dab centre");
+    paint_Ten(100.5, 100.5, 24.0, 0.2, 0.4, 0.6);
+    expect_near(at_field(100.5, 100.5), 51, 102, 153, 2, "blue-grey dab centre");
 }

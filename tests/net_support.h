@@ -3,7 +3,6 @@
 #pragma once
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -31,32 +30,35 @@ inline void frame() {
     rendering_is_done();
 }
 
+// Polls until done() holds, drawing frames as the window would; false after NET_TIMEOUT_MS.
+template <typename Pred>
+bool eventually(Pred done) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(NET_TIMEOUT_MS);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        frame();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 class TestClient {
 public:
-    // Connects to the command server, from the local address `from` when given; with
-    // connect_now false, open() does it later (fixture members exist before the server runs).
-    explicit TestClient(const char *from = nullptr, bool connect_now = true) : from_(from) {
-        if (connect_now) open();
-    }
-    // receive_buffer > 0 sets SO_RCVBUF before connecting, so the window is small from the start.
-    bool open(int receive_buffer = 0) {
-        close();
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    // Connects from the local address `from` when given; receive_buffer > 0 sets SO_RCVBUF
+    // before connecting, so the window is small from the start.
+    explicit TestClient(const char *from = nullptr, int receive_buffer = 0) {
         if (receive_buffer > 0) {
             setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
         }
-        if (from_ != nullptr) {
-            sockaddr_in local{};
-            local.sin_family = AF_INET;
-            inet_pton(AF_INET, from_, &local.sin_addr);
-            ::bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        if (from != nullptr) {
+            inet_pton(AF_INET, from, &a.sin_addr);
+            ::bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
         }
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<uint16_t>(tcp_server_port()));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
-        return connected_;
+        a.sin_port = htons(static_cast<uint16_t>(tcp_server_port()));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
     }
     TestClient(const TestClient &) = delete;
     TestClient &operator=(const TestClient &) = delete;
@@ -65,78 +67,45 @@ public:
     void close() {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
-        pending_.clear();
     }
-    bool connected() const { return connected_; }
-    int fd() const { return fd_; }
-    int local_port() const {
-        sockaddr_in a{};
-        socklen_t n = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &n);
-        return ntohs(a.sin_port);
+    bool send(std::string_view text) {  // false once the server has closed the connection
+        return ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size());
     }
-
-    bool send(std::string_view text) {
-        while (!text.empty()) {
-            ssize_t n = ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            text.remove_prefix(static_cast<size_t>(n));
-        }
-        return true;
-    }
-
     // The next reply line without its line feed, or nothing when none comes in time.
-    std::optional<std::string> line(int timeout_ms = NET_TIMEOUT_MS) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-        for (;;) {
-            size_t lf = pending_.find('\n');
-            if (lf != std::string::npos) {
-                std::string l = pending_.substr(0, lf);
-                pending_.erase(0, lf + 1);
-                return l;
-            }
+    std::optional<std::string> line() {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(NET_TIMEOUT_MS);
+        while (pending_.find('\n') == std::string::npos) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 end - std::chrono::steady_clock::now());
-            if (left.count() < 0 || !fill(static_cast<int>(left.count()))) return std::nullopt;
+            if (left.count() < 0 || fill(static_cast<int>(left.count())) <= 0) return {};
         }
+        std::string l = pending_.substr(0, pending_.find('\n'));
+        pending_.erase(0, l.size() + 1);
+        return l;
     }
-
     // One command and its reply.
     std::string ask(std::string_view command) {
         send(std::string(command) + "\n");
         return line().value_or("<no reply>");
     }
-
-    // True when no byte arrives within ms.
-    bool quiet(int ms = NET_QUIET_MS) { return pending_.empty() && !fill(ms); }
-
+    // True when no byte arrives within NET_QUIET_MS and the connection stays open.
+    bool quiet() { return pending_.empty() && fill(NET_QUIET_MS) < 0; }
     // True when the server closes the connection (after any replies still in flight).
-    bool closed_by_server(int timeout_ms = NET_TIMEOUT_MS) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-        while (std::chrono::steady_clock::now() < end) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 10) <= 0) continue;
-            char buf[4096];
-            ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n <= 0) return true;
-        }
-        return false;
-    }
+    bool closed_by_server() { return eventually([&] { return fill(10) == 0; }); }
 
 private:
-    bool fill(int timeout_ms) {
+    // Bytes read within timeout_ms; 0 when the connection was closed, -1 when nothing came.
+    ssize_t fill(int timeout_ms) {
         pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, timeout_ms) <= 0) return false;
+        if (poll(&p, 1, timeout_ms) <= 0) return -1;
         char buf[4096];
         ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-        if (n <= 0) return false;
+        if (n <= 0) return 0;
         pending_.append(buf, static_cast<size_t>(n));
-        return true;
+        return n;
     }
 
-    const char *from_ = nullptr;
-    int fd_ = -1;
-    bool connected_ = false;
+    int fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     std::string pending_;
 };
 
@@ -145,8 +114,6 @@ class LogCapture {
 public:
     LogCapture() {
         std::fflush(stderr);
-        saved_ = dup(2);
-        file_ = std::tmpfile();
         dup2(fileno(file_), 2);
     }
     ~LogCapture() {
@@ -155,78 +122,47 @@ public:
         ::close(saved_);
         std::fclose(file_);
     }
-    std::string text() const {
-        std::string s;
+    bool wait_for(const char *needle) const {  // true once the log holds needle
         char buf[4096];
-        size_t n;
-        ssize_t got;
-        off_t off = 0;
-        while ((got = pread(fileno(file_), buf, sizeof buf, off)) > 0) {
-            n = static_cast<size_t>(got);
-            s.append(buf, n);
-            off += got;
-        }
-        return s;
-    }
-    bool wait_for(const std::string &needle, int timeout_ms = NET_TIMEOUT_MS) const {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-        while (text().find(needle) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
+        return eventually([&] {
+            std::string s;
+            for (ssize_t n; (n = pread(fileno(file_), buf, sizeof buf, s.size())) > 0;) {
+                s.append(buf, static_cast<size_t>(n));
+            }
+            return s.find(needle) != std::string::npos;
+        });
     }
 
 private:
-    int saved_ = -1;
-    FILE *file_ = nullptr;
+    int saved_ = dup(2);
+    FILE *file_ = std::tmpfile();
 };
 
-// Reads of the server's and the world's state, under the lock as a frame would take it.
-inline int clients() {
+// f() under the lock, as a frame or a key action would run it.
+template <typename F>
+auto locked(F f) {
     std::lock_guard lock(frame_rendering_mutex);
-    return nclient;
+    return f();
 }
-// The turtle that client slot cl drives, -1 when the slot is free.
-inline int turtle_of(int cl) {
-    std::lock_guard lock(frame_rendering_mutex);
-    return client_tab[cl].tid;
-}
-inline turtle snapshot(int tid) {
-    std::lock_guard lock(frame_rendering_mutex);
-    return ttl[tid];
-}
-// Waits, drawing frames as the window would, until the server holds n clients.
-inline bool wait_clients(int n) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(NET_TIMEOUT_MS);
-    while (clients() != n) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        frame();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+inline int clients() { return locked([] { return nclient; }); }
+inline int turtle_of(int cl) { return locked([cl] { return client_tab[cl].tid; }); }  // -1: free
+inline turtle snapshot(int tid) { return locked([tid] { return ttl[tid]; }); }
+inline bool wait_clients(int n) { return eventually([n] { return clients() == n; }); }
 
-// Starts the server once per process on a free port; every test begins with the start-up world
-// and no client.
+// Starts the server once per process on a free port. The world is reset before any client
+// member of a derived fixture connects, and the test ends when the server has let its clients go.
 class NetTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        {
-            std::lock_guard lock(frame_rendering_mutex);
-            reset_world();
-        }
-        static bool started = false;
-        if (!started) {
-            start_tcp_server(0);
-            started = true;
-        }
-        ASSERT_GT(tcp_server_port(), 0);
+    NetTest() {
+        std::lock_guard lock(frame_rendering_mutex);
+        reset_world();
     }
-    void TearDown() override {
-        // Tests close their clients; wait until the server has let them go.
-        wait_clients(0);
+    ~NetTest() override { EXPECT_TRUE(wait_clients(0)); }
+    static void SetUpTestSuite() {
+        static const bool started = (start_tcp_server(0), true);
+        (void)started;
     }
+    void SetUp() override { ASSERT_GT(tcp_server_port(), 0); }
 };
 
 // The reply line the server must send for a payload (empty for none) at the current tick.

@@ -18,20 +18,22 @@ std::vector<dab> dabs;
 void record(double x, double y, double size, double r, double, double) {
     dabs.push_back({x, y, size, r});
 }
+bool all_at_x(double x) {
+    return std::all_of(dabs.begin(), dabs.end(), [x](const dab &d) { return d.x == x; });
+}
 
 class Brush : public ::testing::Test {
 protected:
     void SetUp() override { dabs.clear(); }
 };
 
-TEST_F(Brush, DabSpacingAndItsCap) {
+TEST_F(Brush, DabSpacingItsCapAndShortPieces) {
     EXPECT_EQ(brush_intervals(10.0, 2.0), 100);  // 10 / 0.1005 = 99.5
     EXPECT_EQ(brush_intervals(400.0, 0.5), BRUSH_MAX_INTERVALS);
     EXPECT_EQ(brush_intervals(10.0, NAN), BRUSH_MAX_INTERVALS);
 
     brushLine(0, 0, 2, 0, 10, 2, 0.2, 0, 0, 0, record);  // upwards: uniform running style
-    ASSERT_GE(dabs.size(), 100u);
-    ASSERT_LE(dabs.size(), 101u);
+    ASSERT_TRUE(dabs.size() == 100u || dabs.size() == 101u) << dabs.size();
     EXPECT_NEAR(dabs[37].y, 3.7, 1e-9);
     EXPECT_DOUBLE_EQ(dabs[37].size, 2.0);
 
@@ -47,7 +49,7 @@ TEST_F(Brush, DabSpacingAndItsCap) {
     EXPECT_DOUBLE_EQ(dabs[0].size, 5.0);
 }
 
-TEST_F(Brush, StylesAndTheirProfiles) {
+TEST_F(Brush, StylesByLengthAndDirection) {
     const double angles[] = {0, 29.9, 30, 89.9, 90, 180, -0.1, -79.9, -80, -180};
     const int closing[] = {7, 7, 2, 2, 3, 3, 4, 4, 5, 5};
     for (int i = 0; i < 10; ++i) {
@@ -56,25 +58,15 @@ TEST_F(Brush, StylesAndTheirProfiles) {
     EXPECT_EQ(strokeStyle(10.0, 2.0, 0.0, 0), 1);  // long and forward: waisted
     EXPECT_EQ(strokeStyle(8.0, 2.0, 0.0, 0), 0);
     EXPECT_EQ(strokeStyle(10.0, 2.0, 30.0, 0), 0);
-    EXPECT_NEAR(thickness(0.4, 1), 0.748, 1e-12);
-    EXPECT_NEAR(thickness(0.25, 5), 0.875, 1e-12);
-    EXPECT_NEAR(thickness(0.4999999, 6), 2.3396, 1e-4);
-    EXPECT_NEAR(thickness(1.0, 6), 0.0, 1e-12);
-    EXPECT_DOUBLE_EQ(vshift(0.75, 6), 0.5);
-    EXPECT_DOUBLE_EQ(vshift(0.75, 4), 0.0);
 
     brushLine(0, 0, 2, 10, 10, 2, 0, 0, 1, 1, record);  // closing at 45 degrees: 1 - sqrt(t)
     ASSERT_GT(dabs.size(), 100u);
-    for (const dab &d : dabs) {
-        EXPECT_NEAR(d.size, 2.0 * (1.0 - std::sqrt(d.x / 10.0)), 1e-9);
-    }
-    EXPECT_LT(dabs.back().size, 0.01);
+    for (const dab &d : dabs) EXPECT_NEAR(d.size, 2.0 * (1.0 - std::sqrt(d.x / 10.0)), 1e-9);
 }
 
 TEST_F(Brush, CurvesThroughThreeAndFourPoints) {
     drawCurve3(0, 0, 2, 10, 0, 3, 20, 5, 4, 0.5, 0.5, 0.5, record);
-    ASSERT_GE(dabs.size(), 100u);
-    ASSERT_LE(dabs.size(), 101u);
+    ASSERT_TRUE(dabs.size() == 100u || dabs.size() == 101u) << dabs.size();
     EXPECT_NEAR(dabs[1].x, 0.15473, 1e-5);
     EXPECT_NEAR(dabs[1].y, -0.02214, 1e-5);
     EXPECT_NEAR(dabs[1].size, 2.01, 1e-9);
@@ -84,32 +76,23 @@ TEST_F(Brush, CurvesThroughThreeAndFourPoints) {
 
     dabs.clear();  // a sharp turn (cosine 0) is a straight piece along p0 -> p1
     drawCurve3(0, 0, 2, 0, 10, 2, -10, 10, 2, 0.5, 0.5, 0.5, record);
-    EXPECT_TRUE(std::all_of(dabs.begin(), dabs.end(), [](const dab &d) { return d.x == 0; }));
+    EXPECT_TRUE(all_at_x(0));
 
-    // Tangents (20, 5) at p1 and (20, 15) at p2 meet at (15, 3.75).
-    dabs.clear();
+    dabs.clear();  // tangents (20, 5) at p1 and (20, 15) at p2 meet at (15, 3.75)
     drawCurve4(-10, -5, 2, 0, 0, 2, 10, 0, 2, 20, 15, 2, 1, 1, 0, record);
     ASSERT_GE(dabs.size(), 100u);
     EXPECT_NEAR(dabs[50].x, 0.5 * 15 + 0.25 * 10, 1e-9);
     EXPECT_NEAR(dabs[50].y, 0.5 * 3.75, 1e-9);
-
-    dabs.clear();  // parallel tangents have no intersection: the piece follows its chord
-    drawCurve4(0, 0, 2, 10, 10, 2, 20, 10, 2, 50, 30, 2, 1, 1, 0, record);
-    ASSERT_GE(dabs.size(), 100u);
-    for (const dab &d : dabs) {
-        EXPECT_NEAR(d.y, 10.0, 1e-9);
-    }
 }
 
 TEST_F(Brush, ZeroLengthSegmentsPaintStraightPiecesWithoutNaN) {
     drawCurve3(0, 0, 2, 0, 10, 3, 0, 10, 4, 1, 0, 0, record);  // p1 = p2
-    ASSERT_GE(dabs.size(), 100u);
-    EXPECT_TRUE(std::all_of(dabs.begin(), dabs.end(), [](const dab &d) { return d.x == 0; }));
-
+    EXPECT_GE(dabs.size(), 100u);
+    EXPECT_TRUE(all_at_x(0));
     dabs.clear();  // p0 = p1 in the closing curve: straight from p1 to p2
     drawCurve3asLastStroke(5, 5, 2, 5, 5, 2, 5, 15, 2, 1, 0, 0, record);
-    ASSERT_GE(dabs.size(), 100u);
-    EXPECT_TRUE(std::all_of(dabs.begin(), dabs.end(), [](const dab &d) { return d.x == 5; }));
+    EXPECT_GE(dabs.size(), 100u);
+    EXPECT_TRUE(all_at_x(5));
 
     // Every coincidence of consecutive points, in the running and the closing strokes.
     for (int mask = 0; mask < 8; ++mask) {
@@ -127,31 +110,14 @@ TEST_F(Brush, ZeroLengthSegmentsPaintStraightPiecesWithoutNaN) {
         brushLine2(x[0], y[0], 2, x[1], y[1], 2, x[2], y[2], 2, 1, 0, 0, record);
         brushLine(NAN, 0, 2, 10, 0, 2, 1, 0, 0, 0, record);  // never reaches the sink
         for (const dab &d : dabs) {
-            ASSERT_TRUE(std::isfinite(d.x) && std::isfinite(d.y) && std::isfinite(d.size))
-                << mask;
+            ASSERT_TRUE(std::isfinite(d.x) && std::isfinite(d.y) && std::isfinite(d.size)) << mask;
         }
     }
 }
 
-TEST_F(Brush, GentleDownwardCloseSwellsAndFlicksUp) {
-    brushLine2(0, 0, 2, 10, -2, 2, 20, -5, 2, 0, 1, 0, record);  // last piece at -16.7 degrees
-    ASSERT_GT(dabs.size(), 150u);
-    double peak = 0;
-    for (const dab &d : dabs) {
-        peak = std::max(peak, d.size);
-        double t = d.x / 20.0;  // x is linear in t on this control polygon
-        if (t > 0.75) {
-            EXPECT_GT(d.y, 2 * t * (1 - t) * -2 + t * t * -5 + 0.9);  // above the curve
-        }
-    }
-    EXPECT_GT(peak, 2 * 2.2);
-    EXPECT_LE(peak, 2 * 2.3397);
-    EXPECT_LT(dabs.back().size, 0.1);
-}
-
+// Which history points and colour a running step (from nstroke 4) and the closing stroke use.
 TEST(BrushTurtle, StrokeFollowsTheHistoryTwoPointsBehind) {
     reset_world();
-    dabs.clear();
     init_turtle(0, 0, 0, 0, 0);
     ntmax = 1;
     turtle &t = ttl[0];
@@ -160,32 +126,23 @@ TEST(BrushTurtle, StrokeFollowsTheHistoryTwoPointsBehind) {
         t.width[k] = 1.0 + k;
         t.col[k] = {0.1 * k, 0.0, 0.0};
     }
-    struct expectation {
+    const struct {
         int nstroke, last_stroke, first_point, colour;
-    };
-    const expectation cases[] = {{4, 0, 3, 4}, {9, 0, 3, 4}, {5, 1, 3, 4}, {3, 1, 2, 3},
-                                 {2, 1, 1, 2}};
-    for (const expectation &e : cases) {
+    } cases[] = {{4, 0, 3, 4}, {9, 0, 3, 4}, {5, 1, 3, 4}, {3, 1, 2, 3}, {2, 1, 1, 2},
+                 {3, 0, -1, 0}};  // the last: no running step before nstroke 4
+    for (const auto &e : cases) {
         dabs.clear();
         t.nstroke = e.nstroke;
         paint_by_brush(0, e.last_stroke, record);
+        if (e.first_point < 0) {
+            EXPECT_TRUE(dabs.empty());
+            continue;
+        }
         ASSERT_FALSE(dabs.empty()) << e.nstroke;
         EXPECT_DOUBLE_EQ(dabs.front().x, t.pos[e.first_point].x) << e.nstroke;
         EXPECT_DOUBLE_EQ(dabs.front().r, t.col[e.colour].r) << e.nstroke;
-        double end = e.last_stroke ? t.pos[0].x : t.pos[2].x;
-        EXPECT_NEAR(dabs.back().x, end, 1.0) << e.nstroke;
+        EXPECT_NEAR(dabs.back().x, t.pos[e.last_stroke ? 0 : 2].x, 1.0) << e.nstroke;
     }
-    dabs.clear();
-    t.nstroke = 3;
-    paint_by_brush(0, 0, record);
-    EXPECT_TRUE(dabs.empty());
-
-    t.width[0] = 6.0;  // down and up again without moving: one dab of width[2]
-    turtle_pen_down(0);
-    turtle_pen_up(0);
-    paint_by_brush(0, 1, record);
-    ASSERT_EQ(dabs.size(), 1u);
-    EXPECT_DOUBLE_EQ(dabs[0].size, 6.0);
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ void time_frames(int argc, char **argv) {
     if (without(argc, argv, "labels")) disp_name = disp_score = 0;
     if (without(argc, argv, "bird")) bird_view_mode = 0;
     const bool beams = !without(argc, argv, "beams");
-    std::vector<double> ms, cpu_ms;
+    std::vector<double> ms, cpu_ms, submit_ms;
     for (int f = 0; f < WARMUP_FRAMES + TIMED_FRAMES; f++) {
         elapsed_time++;
         // Every turtle has looked at its neighbour with both sensors since the last frame.
@@ -115,16 +115,19 @@ void time_frames(int argc, char **argv) {
         const double cpu_start = process_cpu_ms();
         const auto start = std::chrono::steady_clock::now();
         display();
+        const auto submitted = std::chrono::steady_clock::now();
         glFinish();
         const auto end = std::chrono::steady_clock::now();
         if (f >= WARMUP_FRAMES) {
             ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+            submit_ms.push_back(std::chrono::duration<double, std::milli>(submitted - start).count());
             cpu_ms.push_back(process_cpu_ms() - cpu_start);
         }
     }
     std::printf("bench_frame: %zu frames, %d turtles, %d coins, %d wall records, bird's-eye\n",
                 ms.size(), ntmax, ncoin, nwall);
     report("frame time", ms);
+    report("until display() returns (the rest is the renderer finishing)", submit_ms);
     report("processor time, all threads", cpu_ms);
 }
 

@@ -458,14 +458,15 @@ void draw_walls() {
     for (int i = 0; i < nwall; i++) {
         if (walls[i].status & WALL_BACK_FACE) continue;
         const position s = walls[i].startp, e = walls[i].endp, n = walls[i].normal;
-        // The cap's six corners, a convex hexagon, as a fan of four triangles from the first.
+        // The cap's six corners, a convex hexagon: the long middle as two triangles and a
+        // small one at each end. A fan from one corner would lay four long slivers over the
+        // same pixels, and the renderer's cost grows with the slivers, not the pixels.
         const position p[6] = {{s.x - n.y, s.y + n.x},           {s.x + n.x, s.y + n.y},
                                {e.x + n.x, e.y + n.y},           {e.x + n.y, e.y - n.x},
                                {e.x - 2.0 * n.x, e.y - 2.0 * n.y}, {s.x - 2.0 * n.x, s.y - 2.0 * n.y}};
-        for (int k = 1; k < 5; k++) {
-            glVertex3d(p[0].x, p[0].y, WALL_TOP);
-            glVertex3d(p[k].x, p[k].y, WALL_TOP);
-            glVertex3d(p[k + 1].x, p[k + 1].y, WALL_TOP);
+        static constexpr int cap_triangles[4][3] = {{0, 1, 5}, {1, 2, 4}, {1, 4, 5}, {2, 3, 4}};
+        for (const auto &tri : cap_triangles) {
+            for (int k : tri) glVertex3d(p[k].x, p[k].y, WALL_TOP);
         }
     }
     glEnd();

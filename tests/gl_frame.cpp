@@ -441,3 +441,41 @@ TEST(Text, BrushDabShowsExactlyItsColour) {
     paint_Ten(100.5, 100.5, 24.0, 0.2, 0.4, 0.6);
     expect_near(at_field(100.5, 100.5), 51, 102, 153, 2, "blue-grey dab centre");
 }
+
+// A wall's cap covers exactly the hexagon one polygon through its six corners covers.
+TEST(Walls, CapCoversTheSamePixelsAsOnePolygon) {
+    open_test_window();
+    battle_mode = 1;
+    const double sx = -60.3, sy = 10.7, ex = 70.2, ey = -20.4;
+    const double len = std::hypot(ex - sx, ey - sy);
+    const double nx = -(ey - sy) / len, ny = (ex - sx) / len;
+    const auto walls_only_mine = [&] {
+        nwall = 0;
+        setup_wall(sx, sy, ex, ey, nx, ny, 0);
+        setup_wall(ex, ey, sx, sy, -nx, -ny, WALL_BACK_FACE);
+    };
+    walls_only_mine();
+    draw_one_frame();
+    draw_one_frame();
+    const auto walls_drawn = window_pixels();
+
+    nwall = 0;
+    draw_one_frame();
+    const auto floor_only = window_pixels();
+    const GLfloat diffuse[] = {0.5f, 0.5f, 0.3f, 1.0f}, ambient[] = {0.45f, 0.45f, 0.27f, 1.0f},
+                  black[] = {0.0f, 0.0f, 0.0f, 1.0f};
+    glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, diffuse);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, ambient);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_EMISSION, black);
+    glBegin(GL_POLYGON);
+    glNormal3d(0.0, 0.0, 1.0);
+    const double corners[6][2] = {{sx - ny, sy + nx},           {sx + nx, sy + ny},
+                                  {ex + nx, ey + ny},           {ex + ny, ey - nx},
+                                  {ex - 2.0 * nx, ey - 2.0 * ny}, {sx - 2.0 * nx, sy - 2.0 * ny}};
+    for (const auto &c : corners) glVertex3d(c[0], c[1], 15.0);
+    glEnd();
+    glFinish();
+    const auto one_polygon = window_pixels();
+    EXPECT_GT(differing_pixels(one_polygon, floor_only), 300) << "the cap shows";
+    EXPECT_EQ(differing_pixels(walls_drawn, one_polygon), 0);
+}

@@ -28,6 +28,7 @@ inline constexpr double WALL_TOP = 15.0;        // height of the wall caps
 inline constexpr double PHASE_PER_SLOT = 0.3;   // radians of walking phase between slots
 inline constexpr double LEG_PERIOD_DIV = 7.0;   // ticks per radian of the leg swing
 inline constexpr double HEAD_PERIOD_DIV = 28.0; // ticks per radian of the head bob
+inline constexpr int TURTLES_PER_FLUSH = 10;     // slots drawn between hand-overs to the renderer
 inline constexpr int HEAP_KEPT_BYTES = 64 << 20;  // freed heap kept for reuse, bytes
 inline constexpr int HEAP_MMAP_BYTES = 16 << 20;  // smaller blocks come from the heap, bytes
 
@@ -349,17 +350,22 @@ void display_frame() {
     glDepthFunc(GL_LEQUAL);
     set_camera();
     draw_floor();
+    // The software renderer shades a frame only once it is handed over; handing over the
+    // finished parts lets its threads shade them while the rest is still being submitted.
+    glFlush();
     if (battle_mode) draw_walls();
 
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     draw_coins();
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glFlush();
 
     for (int t = 0; t < ntmax; t++) {
         if (is_object(t)) draw_turtle(t);
     }
     for (int t = 0; t < ntmax; t++) {
         if (!is_object(t)) draw_turtle(t);
+        if (t % TURTLES_PER_FLUSH == TURTLES_PER_FLUSH - 1) glFlush();
     }
 
     if (disp_help) drawHelp();

@@ -2,7 +2,7 @@
 // under Xvfb: tools/with-display.sh build/bench_frame). Prints the median and the 99th
 // percentile frame time. With --docs DIR it instead captures a smaller demonstration field in
 // the top view and the bird's-eye view (DIR/topview.png, DIR/birdseye.png) through the
-// program's own capture.
+// program's own capture; with --capture FILE [parts] it captures one frame of the timed field.
 #include <GL/freeglut.h>
 
 #include <algorithm>
@@ -91,7 +91,7 @@ bool without(int argc, char **argv, const char *part) {
     return false;
 }
 
-void time_frames(int argc, char **argv) {
+void build_field(int argc, char **argv) {
     build_heaviest_world();
     if (without(argc, argv, "coins")) {
         for (int c = 0; c < NCOIN; c++) coins[c].status = 0;
@@ -103,15 +103,23 @@ void time_frames(int argc, char **argv) {
     if (without(argc, argv, "walls")) battle_mode = 0;
     if (without(argc, argv, "labels")) disp_name = disp_score = 0;
     if (without(argc, argv, "bird")) bird_view_mode = 0;
-    const bool beams = !without(argc, argv, "beams");
+}
+
+// Every turtle has looked at its neighbours with both sensors since the last frame.
+void aim_sensors(int argc, char **argv) {
+    if (without(argc, argv, "beams")) return;
+    for (int t = 0; t < NTURTLE; t++) {
+        ttl[t].target_of_finder = (t + 1) % NTURTLE;
+        ttl[t].target_of_rader = (t + 2) % NTURTLE;
+    }
+}
+
+void time_frames(int argc, char **argv) {
+    build_field(argc, argv);
     std::vector<double> ms, cpu_ms, submit_ms;
     for (int f = 0; f < WARMUP_FRAMES + TIMED_FRAMES; f++) {
         elapsed_time++;
-        // Every turtle has looked at its neighbour with both sensors since the last frame.
-        for (int t = 0; t < NTURTLE && beams; t++) {
-            ttl[t].target_of_finder = (t + 1) % NTURTLE;
-            ttl[t].target_of_rader = (t + 2) % NTURTLE;
-        }
+        aim_sensors(argc, argv);
         const double cpu_start = process_cpu_ms();
         const auto start = std::chrono::steady_clock::now();
         // display() without its capture check, timed in two parts.
@@ -185,10 +193,24 @@ void make_docs(const std::string &dir) {
 
 }  // namespace
 
+// The timed field's frame at a fixed tick as a PNG, to compare the pictures of two builds.
+void capture_field(int argc, char **argv, const std::string &path) {
+    build_field(argc, argv);
+    elapsed_time = 100;
+    aim_sensors(argc, argv);
+    display();
+    aim_sensors(argc, argv);
+    capture(path);
+}
+
 int main(int argc, char **argv) {
     field_open_window(1, argv);
     if (argc == 3 && std::strcmp(argv[1], "--docs") == 0) {
         make_docs(argv[2]);
+        return 0;
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "--capture") == 0) {
+        capture_field(argc - 2, argv + 2, argv[2]);
         return 0;
     }
     time_frames(argc, argv);

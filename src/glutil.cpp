@@ -395,10 +395,41 @@ bool quads_match_bitmaps(const GLfloat raster_colour[4]) {
            !glIsEnabled(GL_FOG);
 }
 
-// The characters of str as quads at the current raster position, then the raster position
-// moved on by their advances, as the bitmaps would have done.
-void draw_glyph_quads(const font_atlas &a, const GLfloat raster[4], const GLfloat colour[4],
-                      const char *str) {
+// Window-coordinate quads of glyphs, drawn with the states they need and the caller's states
+// restored afterwards.
+struct glyph_quad {
+    GLuint texture;
+    GLfloat colour[4];
+    float x0, y0, x1, y1, z;  // window pixels and depth
+    float s0, t0, s1, t1;     // atlas texture coordinates
+};
+
+// The quads of the characters of str from the raster position; returns the advance, pixels.
+int glyph_quads_of(const font_atlas &a, const GLfloat raster[4], const GLfloat colour[4],
+                   const char *str, std::vector<glyph_quad> &out) {
+    constexpr float texel = 1.0f / ATLAS_SIZE;
+    const int x = static_cast<int>(std::floor(raster[0] + BITMAP_EPSILON));
+    const int y = static_cast<int>(std::floor(raster[1] + BITMAP_EPSILON));
+    int advance = 0;
+    for (const char *p = str; *p != '\0'; p++) {
+        const glyph &g = a.glyphs[static_cast<unsigned char>(*p)];
+        if (g.w > 0) {
+            glyph_quad q{a.texture, {colour[0], colour[1], colour[2], colour[3]}, 0, 0, 0, 0,
+                         raster[2], g.x * texel, g.y * texel, (g.x + g.w) * texel,
+                         (g.y + g.h) * texel};
+            q.x0 = static_cast<float>(x + advance + g.dx);
+            q.y0 = static_cast<float>(y + g.dy);
+            q.x1 = q.x0 + g.w;
+            q.y1 = q.y0 + g.h;
+            out.push_back(q);
+        }
+        advance += g.advance;
+    }
+    return advance;
+}
+
+void draw_quads(const std::vector<glyph_quad> &quads) {
+    if (quads.empty()) return;
     GLint viewport[4], matrix_mode = GL_MODELVIEW, env_mode = GL_MODULATE;
     glGetIntegerv(GL_VIEWPORT, viewport);
     glGetIntegerv(GL_MATRIX_MODE, &matrix_mode);
@@ -418,38 +449,29 @@ void draw_glyph_quads(const font_atlas &a, const GLfloat raster[4], const GLfloa
     glLoadIdentity();
     if (lit) glDisable(GL_LIGHTING);
     glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, a.texture);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     glEnable(GL_ALPHA_TEST);
     glAlphaFunc(GL_GREATER, 0.0f);
-    glColor4fv(colour);
 
-    constexpr float texel = 1.0f / ATLAS_SIZE;
-    const int x = static_cast<int>(std::floor(raster[0] + BITMAP_EPSILON));
-    const int y = static_cast<int>(std::floor(raster[1] + BITMAP_EPSILON));
-    const float z = raster[2];
-    int advance = 0;
-    glBegin(GL_QUADS);
-    for (const char *p = str; *p != '\0'; p++) {
-        const glyph &g = a.glyphs[static_cast<unsigned char>(*p)];
-        if (g.w > 0) {
-            const float x0 = static_cast<float>(x + advance + g.dx);
-            const float y0 = static_cast<float>(y + g.dy);
-            const float x1 = x0 + g.w, y1 = y0 + g.h;
-            const float s0 = g.x * texel, t0 = g.y * texel;
-            const float s1 = (g.x + g.w) * texel, t1 = (g.y + g.h) * texel;
-            glTexCoord2f(s0, t0);
-            glVertex3f(x0, y0, z);
-            glTexCoord2f(s1, t0);
-            glVertex3f(x1, y0, z);
-            glTexCoord2f(s1, t1);
-            glVertex3f(x1, y1, z);
-            glTexCoord2f(s0, t1);
-            glVertex3f(x0, y1, z);
+    // One run of quads per atlas.
+    for (std::size_t i = 0; i < quads.size();) {
+        const GLuint texture = quads[i].texture;
+        glBindTexture(GL_TEXTURE_2D, texture);
+        glBegin(GL_QUADS);
+        for (; i < quads.size() && quads[i].texture == texture; i++) {
+            const glyph_quad &q = quads[i];
+            glColor4fv(q.colour);
+            glTexCoord2f(q.s0, q.t0);
+            glVertex3f(q.x0, q.y0, q.z);
+            glTexCoord2f(q.s1, q.t0);
+            glVertex3f(q.x1, q.y0, q.z);
+            glTexCoord2f(q.s1, q.t1);
+            glVertex3f(q.x1, q.y1, q.z);
+            glTexCoord2f(q.s0, q.t1);
+            glVertex3f(q.x0, q.y1, q.z);
         }
-        advance += g.advance;
+        glEnd();
     }
-    glEnd();
 
     glColor4fv(current_colour);
     glDisable(GL_ALPHA_TEST);
@@ -461,8 +483,11 @@ void draw_glyph_quads(const font_atlas &a, const GLfloat raster[4], const GLfloa
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
     glMatrixMode(static_cast<GLenum>(matrix_mode));
-    glBitmap(0, 0, 0.0f, 0.0f, static_cast<float>(advance), 0.0f, nullptr);
 }
+
+// Quads of a batch, drawn at its end; empty and closed outside a batch.
+std::vector<glyph_quad> batch;
+bool batch_open = false;
 
 }  // namespace
 
@@ -475,13 +500,30 @@ void drawString(double x0, double y0, double z0, void *fontname, const char *str
     glGetFloatv(GL_CURRENT_RASTER_POSITION, raster);
     glGetFloatv(GL_CURRENT_RASTER_COLOR, colour);
     const font_atlas *a = atlas_of(fontname);
-    if (a != nullptr && quads_match_bitmaps(colour)) {
-        draw_glyph_quads(*a, raster, colour, str);
+    // A batch holds only opaque text, whose pixels do not depend on the blending in force.
+    if (a != nullptr && quads_match_bitmaps(colour) && (!batch_open || colour[3] >= 1.0f)) {
+        static std::vector<glyph_quad> single;
+        std::vector<glyph_quad> &quads = batch_open ? batch : single;
+        const int advance = glyph_quads_of(*a, raster, colour, str, quads);
+        if (!batch_open) {
+            draw_quads(single);
+            single.clear();
+        }
+        // The raster position moves on as the characters would have moved it.
+        glBitmap(0, 0, 0.0f, 0.0f, static_cast<float>(advance), 0.0f, nullptr);
         return;
     }
     for (const char *p = str; *p != '\0'; p++) {
         glutBitmapCharacter(fontname, static_cast<unsigned char>(*p));
     }
+}
+
+void beginStringBatch() { batch_open = true; }
+
+void endStringBatch() {
+    draw_quads(batch);
+    batch.clear();
+    batch_open = false;
 }
 
 // ---- Overlays -----------------------------------------------------------------------------

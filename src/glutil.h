@@ -61,6 +61,11 @@ void paint_Ten(double x, double y, double size, double r, double g, double b);
 // toolkit's bitmap font (GLUT_BITMAP_HELVETICA_12, _18 or GLUT_BITMAP_9_BY_15). The colour
 // is the lit colour of the raster position: callers set the material emission first.
 void drawString(double x0, double y0, double z0, void *fontname, const char *str);
+// Between begin and end, drawString takes the raster position and colour at once but leaves
+// the pixels of opaque text to endStringBatch, which draws them all together with the depth
+// test in force then. For text that nothing translucent drawn in between may cover.
+void beginStringBatch();
+void endStringBatch();
 
 // ---- Overlays (3-D scene, heights 30 .. 35) ----
 void drawHelp();     // key list on a translucent stone panel

@@ -307,16 +307,56 @@ void draw_label(double x, double y, const char *text, float emission_alpha_after
     set_material(GL_FRONT, GL_EMISSION, 0.0f, 0.0f, 0.0f, emission_alpha_after);
 }
 
-void draw_beam_line(int tid, int target, float r, float g, float b) {
-    set_material(GL_FRONT, GL_EMISSION, r, g, b, 1.0f);
-    set_material(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, r, g, b, 1.0f);
+// A beam line and its colour (finder or radar).
+struct beam_line {
+    position from, to;
+    float r, g, b;
+};
+
+// Beam lines waiting to be drawn, in the order the slots produced them: two per slot at most.
+std::array<beam_line, 2 * NTURTLE> beams;
+int nbeam = 0;
+
+// In the frame's turtle passes, beams and labels wait and are drawn together at the passes'
+// end: each on its own costs the renderer a change of all its states. They are opaque and
+// keep their order, so only something translucent drawn in between could tell the difference.
+bool passes_batched = false;
+
+// One draw for all waiting lines: the material changes between vertices travel with them.
+void draw_beam_lines() {
+    if (nbeam == 0) return;
     glLineWidth(1.0f);
     glNormal3d(0.0, 0.0, 0.0);
     glBegin(GL_LINES);
-    glVertex3d(ttl[tid].pos[0].x, ttl[tid].pos[0].y, BODY_HEIGHT);
-    glVertex3d(ttl[target].pos[0].x, ttl[target].pos[0].y, BODY_HEIGHT);
+    for (int i = 0; i < nbeam; i++) {
+        const beam_line &l = beams[i];
+        set_material(GL_FRONT, GL_EMISSION, l.r, l.g, l.b, 1.0f);
+        set_material(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, l.r, l.g, l.b, 1.0f);
+        glVertex3d(l.from.x, l.from.y, BODY_HEIGHT);
+        glVertex3d(l.to.x, l.to.y, BODY_HEIGHT);
+    }
     glEnd();
     set_material(GL_FRONT, GL_EMISSION, 0.0f, 0.0f, 0.0f, 0.0f);
+    nbeam = 0;
+}
+
+void add_beam_line(int tid, int target, float r, float g, float b) {
+    assert(nbeam < static_cast<int>(beams.size()));
+    if (nbeam < static_cast<int>(beams.size())) {
+        beams[nbeam++] = {ttl[tid].pos[0], ttl[target].pos[0], r, g, b};
+    }
+    if (!passes_batched) draw_beam_lines();
+}
+
+void begin_turtle_passes() {
+    passes_batched = true;
+    beginStringBatch();
+}
+
+void end_turtle_passes() {
+    draw_beam_lines();
+    endStringBatch();
+    passes_batched = false;
 }
 
 // The renderer allocates and frees its per-frame command memory; returning it to the system
@@ -360,6 +400,7 @@ void display_frame() {
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glFlush();
 
+    begin_turtle_passes();
     for (int t = 0; t < ntmax; t++) {
         if (is_object(t)) draw_turtle(t);
     }
@@ -367,6 +408,7 @@ void display_frame() {
         if (!is_object(t)) draw_turtle(t);
         if (t % TURTLES_PER_FLUSH == TURTLES_PER_FLUSH - 1) glFlush();
     }
+    end_turtle_passes();
 
     if (disp_help) drawHelp();
     if (socket_error_occurred) drawWarming();
@@ -439,11 +481,11 @@ void draw_turtle_body(int tid, double x, double y, double angle, double delta1, 
 void draw_beam(int tid) {
     turtle &t = ttl[tid];
     if (t.target_of_finder >= 0 && t.target_of_finder < NTURTLE) {
-        draw_beam_line(tid, t.target_of_finder, 1.0f, 0.4f, 0.4f);
+        add_beam_line(tid, t.target_of_finder, 1.0f, 0.4f, 0.4f);
     }
     if (t.target_of_finder >= 0) t.target_of_finder = -1;
     if (t.target_of_rader >= 0 && t.target_of_rader < NTURTLE) {
-        draw_beam_line(tid, t.target_of_rader, 0.4f, 0.4f, 1.0f);
+        add_beam_line(tid, t.target_of_rader, 0.4f, 0.4f, 1.0f);
     }
     if (t.target_of_rader >= 0) t.target_of_rader = -1;
 }
@@ -502,6 +544,7 @@ void draw_turtle(int tid) {
         }
         if (disp_name) draw_label(x - 12.0, y - 22.0, t.name, 0.0f);
     }
-    // The explosion and hit-flash steps of battle come here, then the robot step for
-    // ST_SYSTEM slots that are not doughnuts.
+    // The explosion and hit-flash steps of battle come here (translucent: draw the waiting
+    // beams and labels first, with end_turtle_passes() and begin_turtle_passes() again), then
+    // the robot step for ST_SYSTEM slots that are not doughnuts.
 }

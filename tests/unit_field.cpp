@@ -72,6 +72,12 @@ TEST(WorldModel, CountsOfTurtlesAndMovableObjects) {
     EXPECT_EQ(n, 3);
     EXPECT_EQ(moving, 1);
 
+    turtle_field_is_cleared = 1;
+    field_clear_all_turtles();  // zombies go, the floor is erased, the rest stays
+    EXPECT_EQ(ttl[zombie].status, 0u);
+    EXPECT_EQ(ttl[0].status, ST_ALIVE);
+    EXPECT_EQ(turtle_field_is_cleared, 0);
+
     field_kill_all_turtles();
     EXPECT_EQ(ntmax, 0);
     qf_n_turtle(&n);
@@ -128,32 +134,6 @@ TEST(FieldModes, MazeModeRebuildsTheFieldAndLeavesBattleOn) {
     qf_n_turtle(&n);
     EXPECT_EQ(n, 0);
     client_tab[3].socket = -1;
-}
-
-TEST(FieldModes, ZombiesAreClearedAndTheFloorErased) {
-    reset_world();
-    const int live = place_client_turtle(0, -50, 0);
-    const int zombie = place_client_turtle(1, 50, 0);
-    make_zombie(zombie);
-    turtle_field_is_cleared = 1;
-    field_clear_all_turtles();
-    EXPECT_EQ(ttl[zombie].status, 0u);
-    EXPECT_NE(ttl[live].status & ST_ALIVE, 0u);
-    EXPECT_EQ(turtle_field_is_cleared, 0);
-}
-
-TEST(FieldModes, PrivateModeFollowsTheServerAndRetitles) {
-    reset_world();
-    CaptureStderr();
-    field_toggle_private_mode();
-    EXPECT_EQ(GetCapturedStderr(), "entering public mode...\n");
-    EXPECT_EQ(private_mode.load(), 0);
-    EXPECT_EQ(accept_only_localhost.load(), 0);
-    EXPECT_EQ(menuitem_need_to_change, 1);
-    CaptureStderr();
-    field_toggle_private_mode();
-    EXPECT_EQ(GetCapturedStderr(), "entering private mode...\n");
-    EXPECT_EQ(private_mode.load(), 1);
 }
 
 TEST(FieldModes, CaptureNameUsesHomeOnlyWhenItExists) {
@@ -251,6 +231,8 @@ TEST(Controls, KeysAndMenuEntriesActOnTheField) {
     menu_action(3);
     EXPECT_EQ(GetCapturedStderr(),
               "entering battle mode...\nentering public mode...\nentering turtle graphics mode...\n");
+    EXPECT_EQ(private_mode.load() + accept_only_localhost.load(), 0);
+    EXPECT_EQ(menuitem_need_to_change, 1);
     menu_action(7);
     EXPECT_EQ(disp_help, 1);
 

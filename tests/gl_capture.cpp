@@ -1,16 +1,14 @@
-// gl_capture.cpp: screen capture from a real window: the PNG file's chunks, header, texts and
+// gl_capture.cpp: screen capture from a real window: the PNG file's signature, header, texts and
 // row order, the author text, and a capture that cannot be written.
 #include <png.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "glutil.h"
@@ -22,34 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct chunk {
-    std::string type;
-    std::vector<unsigned char> data;
-};
-
-uint32_t be32(const unsigned char *p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-std::vector<unsigned char> slurp(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The chunks after the 8-byte signature, in file order.
-std::vector<chunk> chunks_of(const std::vector<unsigned char> &file) {
-    std::vector<chunk> out;
-    for (std::size_t i = 8; i + 12 <= file.size();) {
-        const uint32_t len = be32(&file[i]);
-        if (i + 12 + len > file.size()) break;
-        out.push_back({std::string(file.begin() + i + 4, file.begin() + i + 8),
-                       {file.begin() + i + 8, file.begin() + i + 8 + len}});
-        i += 12 + len;
-    }
-    return out;
-}
-
 struct decoded {
+    png_uint_32 width = 0, height = 0;
+    int depth = 0, colour = 0, interlace = 0;
     std::vector<std::pair<std::string, std::string>> texts;  // zTXt only, in file order
     std::vector<std::vector<unsigned char>> rows;            // RGB, file order
 };
@@ -69,9 +42,10 @@ decoded decode(const fs::path &path) {
             d.texts.emplace_back(text[i].key, std::string(text[i].text, text[i].text_length));
         }
     }
+    png_get_IHDR(png, info, &d.width, &d.height, &d.depth, &d.colour, &d.interlace, nullptr,
+                 nullptr);
     png_bytepp rows = png_get_rows(png, info);
-    const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
-    for (png_uint_32 j = 0; j < h; j++) d.rows.emplace_back(rows[j], rows[j] + w * 3);
+    for (png_uint_32 j = 0; j < d.height; j++) d.rows.emplace_back(rows[j], rows[j] + d.width * 3);
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(fp);
     return d;
@@ -111,43 +85,27 @@ TEST_F(CaptureTest, FileIsA512RgbPngWithItsFourTextsTopRowFirst) {
     EXPECT_TRUE(capture_request.empty()) << "the request is served once";
 
     const fs::path file = dir / "kelpmoor-capture-4242.png";
-    const std::vector<unsigned char> bytes = slurp(file);
-    ASSERT_GT(bytes.size(), 8u);
-    const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    EXPECT_EQ(std::memcmp(bytes.data(), signature, 8), 0);
-
-    const std::vector<chunk> chunks = chunks_of(bytes);
-    ASSERT_GE(chunks.size(), 7u);
-    EXPECT_EQ(chunks[0].type, "IHDR");
-    for (int i = 1; i <= 4; i++) EXPECT_EQ(chunks[i].type, "zTXt") << "chunk " << i;
-    for (std::size_t i = 5; i + 1 < chunks.size(); i++) EXPECT_EQ(chunks[i].type, "IDAT");
-    EXPECT_EQ(chunks.back().type, "IEND");
-    const std::vector<unsigned char> &ihdr = chunks[0].data;
-    ASSERT_EQ(ihdr.size(), 13u);
-    EXPECT_EQ(be32(&ihdr[0]), 512u);
-    EXPECT_EQ(be32(&ihdr[4]), 512u);
-    EXPECT_EQ(ihdr[8], 8) << "bit depth";
-    EXPECT_EQ(ihdr[9], 2) << "RGB";
-    EXPECT_EQ(ihdr[10], 0);
-    EXPECT_EQ(ihdr[11], 0);
-    EXPECT_EQ(ihdr[12], 0) << "not interlaced";
+    std::ifstream in(file, std::ios::binary);
+    char signature[8] = {};
+    in.read(signature, 8);
+    EXPECT_EQ(std::string(signature, 8), "\x89PNG\r\n\x1a\n");
 
     const decoded d = decode(file);
+    EXPECT_EQ(std::make_tuple(d.width, d.height, d.depth, d.colour, d.interlace),
+              std::make_tuple(512u, 512u, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE));
+    const std::vector<std::pair<std::string, std::string>> texts = {
+        {"Author", "kelp-tester"}, {"Software", "kelpmoor for TAVI-RUNE by VX"},
+        {"Source", host_name()}};
     ASSERT_EQ(d.texts.size(), 4u);
-    EXPECT_EQ(d.texts[0].first, "Author");
-    EXPECT_EQ(d.texts[0].second, "kelp-tester");
-    EXPECT_EQ(d.texts[1].first, "Software");
-    EXPECT_EQ(d.texts[1].second, "kelpmoor for TAVI-RUNE by VX");
-    EXPECT_EQ(d.texts[2].first, "Source");
-    EXPECT_EQ(d.texts[2].second, host_name());
+    EXPECT_EQ(std::vector(d.texts.begin(), d.texts.begin() + 3), texts);
     EXPECT_EQ(d.texts[3].first, "Description");
     const std::string &when = d.texts[3].second;
-    EXPECT_TRUE(std::regex_match(when, std::regex(R"([A-Z][a-z]{2} [A-Z][a-z]{2} [ 1-3]\d \d\d:\d\d:\d\d \d{4})")))
-        << when;
     char expect_before[26], expect_after[26];
     ctime_r(&before, expect_before);
     ctime_r(&after, expect_after);
-    EXPECT_TRUE(when == std::string(expect_before, 24) || when == std::string(expect_after, 24));
+    // ctime text without its newline, taken while the frame was drawn.
+    EXPECT_TRUE(when == std::string(expect_before, 24) || when == std::string(expect_after, 24))
+        << when;
 
     // Window row 456 (the turtle) is file row 55; window row 55 is file row 456.
     ASSERT_EQ(d.rows.size(), 512u);
@@ -158,15 +116,12 @@ TEST_F(CaptureTest, FileIsA512RgbPngWithItsFourTextsTopRowFirst) {
     EXPECT_EQ(floor_px[0] + floor_px[1] + floor_px[2], 0);
 }
 
-TEST_F(CaptureTest, AuthorTextFallsBackAndIsCut) {
+TEST_F(CaptureTest, AuthorFallsBackAndIsCutAndAMissingDirectoryLeavesNoFile) {
     unsetenv("USER");
     EXPECT_STREQ(make_capture_texts().author.data(), "unknown");
     setenv("USER", "a-user-name-much-longer-than-thirty-one-characters", 1);
     EXPECT_STREQ(make_capture_texts().author.data(), "a-user-name-much-longer-than-th");
-    EXPECT_EQ(std::string(make_capture_texts().source.data()), host_name());
-}
 
-TEST_F(CaptureTest, MissingDirectoryIsReportedAndLeavesNoFile) {
     const fs::path target = dir / "no-such-dir" / "shot.png";
     capture_request = target.string();
     testing::internal::CaptureStderr();

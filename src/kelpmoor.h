@@ -219,6 +219,7 @@ void reshapefunc(int x, int y);
 void menufunc(int value);
 void change_menuitem();
 void display();        // display_frame(), then the capture if one was asked for, then the swap
+void keep_freed_memory();  // start-up: the renderer's freed memory stays for the next frame
 void display_frame();  // everything of one frame up to and including rendering_is_done
 extern unsigned int bg_textures;             // the paint layer's texture name
 extern std::vector<unsigned char> bg_tex_buffer;  // initial pixels of the paint layer

@@ -359,21 +359,16 @@ void end_turtle_passes() {
     passes_batched = false;
 }
 
+}  // namespace
+
 // The renderer allocates and frees its per-frame command memory; returning it to the system
 // at every frame costs page faults that made whole runs of frames half again as slow.
 void keep_freed_memory() {
-    static const bool kept = [] {
-        mallopt(M_TRIM_THRESHOLD, HEAP_KEPT_BYTES);
-        mallopt(M_MMAP_THRESHOLD, HEAP_MMAP_BYTES);
-        return true;
-    }();
-    (void)kept;
+    mallopt(M_TRIM_THRESHOLD, HEAP_KEPT_BYTES);
+    mallopt(M_MMAP_THRESHOLD, HEAP_MMAP_BYTES);
 }
 
-}  // namespace
-
 void display_frame() {
-    keep_freed_memory();
     field_is_painted = 0;
     set_flat_projection();
     const bool floor_is_fresh = turtle_field_is_cleared != 1;

@@ -58,6 +58,7 @@ void field_open_window(int argc, char **argv) {
     glutReshapeFunc(reshapefunc);
 
     create_paint_layer();
+    keep_freed_memory();
 
     const GLfloat diffuse[] = {1.0f, 1.0f, 1.0f, 1.0f};
     const GLfloat light_position[] = {0.0f, 0.0f, 256.0f, 0.0f};

@@ -59,6 +59,7 @@ inline constexpr uint32_t COIN_ON_FIELD = 0x1000000;  // coin::status
 // ---- Records ------------------------------------------------------------------------------
 struct position {
     double x, y;
+    bool operator==(const position &) const = default;
 };
 
 struct color {

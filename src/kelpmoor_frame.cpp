@@ -13,6 +13,7 @@
 #include "glutil.h"
 #include "kelpmoor.h"
 #include "paint.h"
+#include "scenery.h"
 #include "tcpserver.h"
 
 namespace {
@@ -296,6 +297,11 @@ const turtle_mesh &turtle_model() {
     return model;
 }
 
+void set_wall_material() {
+    set_material(GL_FRONT_AND_BACK, GL_DIFFUSE, 0.5f, 0.5f, 0.3f, 1.0f);
+    set_material(GL_FRONT_AND_BACK, GL_AMBIENT, 0.45f, 0.45f, 0.27f, 1.0f);
+}
+
 bool is_object(int t) { return (ttl[t].status & (ST_STONE | ST_DOUGHNUT)) != 0; }
 
 // Labels and beams take their colour from the emission; a zero normal keeps the light of the
@@ -359,6 +365,54 @@ void end_turtle_passes() {
     passes_batched = false;
 }
 
+// The floor, walls and coins: drawn, or put back with their depths from the copy of an
+// earlier frame with the same scenery. A copy is taken only when the same scenery was drawn
+// twice in a row, so frames in which it keeps changing pay nothing for it.
+uint64_t paint_generation = 0;  // counts the frames that changed the paint layer
+scenery_key key_now, key_drawn_last, key_cached;
+bool cache_valid = false;
+
+void set_depth_test() {
+    glEnable(GL_DEPTH_TEST);
+    // What is drawn later at the same height wins (the error text over the help panel).
+    glDepthFunc(GL_LEQUAL);
+}
+
+void draw_scenery() {
+    // Feedback and selection frames rasterise nothing, so they neither use nor take a copy.
+    GLint render_mode = GL_RENDER;
+    glGetIntegerv(GL_RENDER_MODE, &render_mode);
+    const bool rendering = render_mode == GL_RENDER;
+    if (rendering) read_scenery_key(key_now, paint_generation);
+    if (rendering && cache_valid && key_now == key_cached && scenery_cache_restore()) {
+        set_depth_test();
+        set_camera();
+        if (battle_mode) set_wall_material();  // the state draw_walls leaves for later drawing
+        glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+        return;
+    }
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    set_depth_test();
+    set_camera();
+    draw_floor();
+    // The software renderer shades a frame only once it is handed over; handing over the
+    // finished parts lets its threads shade them while the rest is still being submitted.
+    glFlush();
+    if (battle_mode) draw_walls();
+
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    draw_coins();
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glFlush();
+
+    if (!rendering) return;
+    if (key_now == key_drawn_last && scenery_cache_store()) {
+        key_cached = key_now;
+        cache_valid = true;
+    }
+    key_drawn_last = key_now;
+}
+
 }  // namespace
 
 // The renderer allocates and frees its per-frame command memory; returning it to the system
@@ -379,21 +433,8 @@ void display_frame() {
     refresh_teaminfo();
     paint_new_work(floor_is_fresh);
 
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glEnable(GL_DEPTH_TEST);
-    // What is drawn later at the same height wins (the error text over the help panel).
-    glDepthFunc(GL_LEQUAL);
-    set_camera();
-    draw_floor();
-    // The software renderer shades a frame only once it is handed over; handing over the
-    // finished parts lets its threads shade them while the rest is still being submitted.
-    glFlush();
-    if (battle_mode) draw_walls();
-
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    draw_coins();
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glFlush();
+    if (field_is_painted) paint_generation++;
+    draw_scenery();
 
     begin_turtle_passes();
     for (int t = 0; t < ntmax; t++) {
@@ -486,8 +527,7 @@ void draw_beam(int tid) {
 }
 
 void draw_walls() {
-    set_material(GL_FRONT_AND_BACK, GL_DIFFUSE, 0.5f, 0.5f, 0.3f, 1.0f);
-    set_material(GL_FRONT_AND_BACK, GL_AMBIENT, 0.45f, 0.45f, 0.27f, 1.0f);
+    set_wall_material();
     if (nwall == 0) return;
     // Faces first, then the caps: one batch each instead of two state changes per record.
     beginStoneWalls();

@@ -11,6 +11,7 @@
 
 #include "glutil.h"
 #include "kelpmoor.h"
+#include "scenery.h"
 #include "support.h"
 #include "turtle.h"
 
@@ -320,4 +321,61 @@ TEST(Text, DrawnLikeTheToolkitsBitmapCharactersAndTheDabInItsColour) {
     draw_one_frame();
     paint_Ten(100.5, 100.5, 24.0, 1.0, 0.5, 0.0);
     expect_near(at_field(100.5, 100.5), 255, 128, 0, 2, "orange dab centre");
+}
+
+// The floor, walls and coins of a frame are put back from a copy while they stay the same.
+// Such a frame must equal a drawn one, whatever the buffers held before (depths included: a
+// turtle stands half hidden behind the near wall), and after any change the next frame must
+// be drawn, not put back.
+TEST(Scenery, KeptCopyShowsTheSameFrameAndEveryChangeShowsAtOnce) {
+    open_test_window();
+    field_set_battle_mode();
+    bird_view_mode = 1;
+    elapsed_time = 5;
+    place_turtle(0, 0.5, -247.0, 1);
+    place_turtle(1, 100.5, 100.5, 2);
+    for (int c = 0; c < 3; c++) {
+        coins[c].id = c;
+        coins[c].pos = {-100.0 + 60.0 * c, 50.0};
+        coins[c].order = c;
+        coins[c].status = COIN_ON_FIELD;
+    }
+    ncoin = 3;
+    // Drawn, drawn and copied, put back; each over a magenta window at the far depth.
+    const auto three_frames = [](const char *what, long put_back = 1) {
+        std::array<std::vector<unsigned char>, 3> f;
+        const long restored = scenery_restore_count();
+        for (auto &px : f) {
+            glPushAttrib(GL_COLOR_BUFFER_BIT);
+            glClearColor(1.0f, 0.0f, 1.0f, 1.0f);
+            glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+            glPopAttrib();
+            draw_one_frame();
+            px = window_pixels();
+        }
+        EXPECT_EQ(scenery_restore_count(), restored + put_back) << what;
+        EXPECT_EQ(differing_pixels(f[0], f[2]), 0) << what;
+    };
+    three_frames("start");
+    three_frames("nothing changed", 3);
+
+    const std::pair<const char *, std::function<void()>> changes[] = {
+        {"coin moved", [] { coins[1].pos.x += 40.0; }},
+        {"coin picked up", [] { coins[2].status = 0; }},
+        {"wall gone", [] { nwall -= 2; }},
+        {"camera turned", [] { view_rotation_angle += 10.0; }},
+        {"zoomed", [] { view_fov_angle = 40.0; }},
+        {"battle mode off", [] { battle_mode = 0; }},
+        {"painted",
+         [] {
+             turtle_pen_down(1);
+             turtle_step_forward(1, 60.0);
+         }},
+        {"floor cleared", [] { field_set_color(0.3, 0.3, 0.3), field_clear(); }},
+        {"top view", [] { bird_view_mode = 0; }},
+    };
+    for (const auto &[what, change] : changes) {
+        change();
+        three_frames(what);
+    }
 }

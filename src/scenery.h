@@ -1,0 +1,45 @@
+// scenery.h: the floor, walls and coins of a frame kept off-screen while none of them changes,
+// so that a frame in which only turtles move puts them back with two copies instead of
+// drawing them again.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "kelpmoor.h"
+
+// Everything the floor, wall and coin drawing reads. Two frames with equal keys draw the same
+// scenery pixels and depths.
+struct scenery_key {
+    struct wall_view {
+        position s, e, n;
+        uint32_t status;
+        bool operator==(const wall_view &) const = default;
+    };
+    struct coin_view {
+        position pos;
+        int order;
+        uint32_t status;
+        bool operator==(const coin_view &) const = default;
+    };
+    uint64_t paint_generation = 0;  // changes whenever the paint layer is repainted
+    int bird_view_mode = 0, battle_mode = 0;
+    double view_fov_angle = 0.0, view_rotation_angle = 0.0;
+    int nwall = 0, ncoin = 0;
+    std::array<wall_view, NWALL> walls{};
+    std::array<coin_view, NCOIN> coins{};
+
+    bool operator==(const scenery_key &o) const;
+};
+
+// The key of the world as it stands; paint_generation is the caller's count of repaints.
+void read_scenery_key(scenery_key &key, uint64_t paint_generation);
+
+// The back buffer's colour and depth after the scenery was drawn, kept for later frames.
+// Both return false (and change nothing visible) when the GL cannot do it; the caller then
+// draws the scenery itself.
+bool scenery_cache_store();
+bool scenery_cache_restore();
+
+// Frames whose scenery came from the copy since start-up.
+long scenery_restore_count();

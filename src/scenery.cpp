@@ -37,7 +37,7 @@ namespace {
 
 // The copy lives upside down: both blits flip, which leaves the picture the right way up and,
 // in a software renderer whose window rows run the other way from an off-screen buffer's,
-// lets the depth copy be a plain memory copy.
+// lets both copies be plain memory copies (a tenth of drawing a full-window quad).
 struct cache_buffers {
     bool tried = false;
     bool usable = false;
@@ -53,7 +53,7 @@ void clear_gl_errors() {
     }
 }
 
-// The off-screen buffer with the window's depth format (a depth blit needs equal formats).
+// The off-screen buffer, with the window's depth format (a depth blit needs equal formats).
 void create_buffers() {
     buffers.tried = true;
     GLint depth_bits = 0;
@@ -66,17 +66,23 @@ void create_buffers() {
         default: return;
     }
     clear_gl_errors();
-    glGenRenderbuffers(1, &buffers.colour);
-    glBindRenderbuffer(GL_RENDERBUFFER, buffers.colour);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, WINDOW_SIZE, WINDOW_SIZE);
+    // Colour as the window's byte order (blue, green, red, alpha): given that order, the
+    // software renderer picks the window's own pixel format and copies rows as they are.
+    glGenTextures(1, &buffers.colour);
+    glBindTexture(GL_TEXTURE_2D, buffers.colour);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, WINDOW_SIZE, WINDOW_SIZE, 0, GL_BGRA,
+                 GL_UNSIGNED_BYTE, nullptr);
+    glBindTexture(GL_TEXTURE_2D, 0);
     glGenRenderbuffers(1, &buffers.depth);
     glBindRenderbuffer(GL_RENDERBUFFER, buffers.depth);
     glRenderbufferStorage(GL_RENDERBUFFER, depth_format, WINDOW_SIZE, WINDOW_SIZE);
     glBindRenderbuffer(GL_RENDERBUFFER, 0);
     glGenFramebuffers(1, &buffers.fbo);
     glBindFramebuffer(GL_FRAMEBUFFER, buffers.fbo);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
-                              buffers.colour);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, buffers.colour,
+                           0);
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, buffers.depth);
     buffers.usable = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE &&
                      glGetError() == GL_NO_ERROR;

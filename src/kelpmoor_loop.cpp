@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 #include "kelpmoor.h"
 #include "tcpserver.h"
@@ -30,9 +32,18 @@ void create_paint_layer() {
     glBindTexture(GL_TEXTURE_2D, 0);
 }
 
+// On two cores the software renderer's drawing threads cost more in hand-overs than they win:
+// drawing on the main thread gave the shortest and the steadiest frames there, and it leaves
+// a core to the command server. A value the user set stands.
+void choose_renderer_threads() {
+    if (std::getenv("LP_NUM_THREADS") != nullptr) return;
+    if (std::thread::hardware_concurrency() <= 2) setenv("LP_NUM_THREADS", "0", 0);
+}
+
 }  // namespace
 
 void field_open_window(int argc, char **argv) {
+    choose_renderer_threads();
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
     glutInitWindowSize(WINDOW_SIZE, WINDOW_SIZE);

@@ -83,9 +83,11 @@ void build_heaviest_world() {
 }
 
 // Parts left out of the heaviest field, named on the command line (coins, turtles, carried,
-// walls, labels, beams, bird), to see what each costs. "turning" turns the camera a little in
-// every frame instead, so that the floor, walls and coins are drawn anew in each.
-bool without(int argc, char **argv, const char *part) {
+// walls, labels, beams, bird), to see what each costs. Two words make the field busier
+// instead: "turning" turns the camera a little in every frame and "painting" has every
+// turtle draw a line in every frame; either way the floor, walls and coins are drawn anew in
+// each frame.
+bool named(int argc, char **argv, const char *part) {
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], part) == 0) return true;
     }
@@ -94,21 +96,24 @@ bool without(int argc, char **argv, const char *part) {
 
 void build_field(int argc, char **argv) {
     build_heaviest_world();
-    if (without(argc, argv, "coins")) {
+    if (named(argc, argv, "coins")) {
         for (int c = 0; c < NCOIN; c++) coins[c].status = 0;
     }
-    if (without(argc, argv, "turtles")) ntmax = 0;
-    if (without(argc, argv, "carried")) {
+    if (named(argc, argv, "turtles")) ntmax = 0;
+    if (named(argc, argv, "carried")) {
         for (int t = 0; t < NTURTLE; t++) ttl[t].ncoin = 0;
     }
-    if (without(argc, argv, "walls")) battle_mode = 0;
-    if (without(argc, argv, "labels")) disp_name = disp_score = 0;
-    if (without(argc, argv, "bird")) bird_view_mode = 0;
+    if (named(argc, argv, "walls")) battle_mode = 0;
+    if (named(argc, argv, "labels")) disp_name = disp_score = 0;
+    if (named(argc, argv, "bird")) bird_view_mode = 0;
+    if (named(argc, argv, "painting")) {
+        for (int t = 0; t < ntmax; t++) turtle_pen_down(t);
+    }
 }
 
 // Every turtle has looked at its neighbours with both sensors since the last frame.
 void aim_sensors(int argc, char **argv) {
-    if (without(argc, argv, "beams")) return;
+    if (named(argc, argv, "beams")) return;
     for (int t = 0; t < NTURTLE; t++) {
         ttl[t].target_of_finder = (t + 1) % NTURTLE;
         ttl[t].target_of_rader = (t + 2) % NTURTLE;
@@ -121,7 +126,10 @@ void time_frames(int argc, char **argv) {
     for (int f = 0; f < WARMUP_FRAMES + TIMED_FRAMES; f++) {
         elapsed_time++;
         aim_sensors(argc, argv);
-        if (without(argc, argv, "turning")) view_rotation_angle = std::fmod(f * 0.5, 180.0);
+        if (named(argc, argv, "turning")) view_rotation_angle = std::fmod(f * 0.5, 180.0);
+        if (named(argc, argv, "painting")) {
+            for (int t = 0; t < ntmax; t++) turtle_step_forward(t, f % 2 == 0 ? 1.0 : -1.0);
+        }
         const double cpu_start = process_cpu_ms();
         const auto start = std::chrono::steady_clock::now();
         // display() without its capture check, timed in two parts.

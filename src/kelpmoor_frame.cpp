@@ -49,8 +49,17 @@ void set_flat_projection() {
     gluOrtho2D(-HALF_FIELD, HALF_FIELD, -HALF_FIELD, HALF_FIELD);
 }
 
-// The paint layer as a full-window quad, under which new strokes land.
+// True while the paint layer holds its picture upside down, as a blit takes it; false after
+// the plain copy. The layer's quads turn their texture coordinates to match.
+bool paint_layer_flipped = false;
+
+// Texture t coordinate of the paint layer's row at height v (0 bottom, 1 top).
+double layer_t(double v) { return paint_layer_flipped ? 1.0 - v : v; }
+
+// The paint layer back in the window, under which new strokes land: a blit, or a full-window
+// quad.
 void restore_paint_layer() {
+    if (paint_layer_flipped && paint_layer_put_back()) return;
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     gluOrtho2D(0.0, 1.0, 0.0, 1.0);
@@ -58,13 +67,13 @@ void restore_paint_layer() {
     glBindTexture(GL_TEXTURE_2D, bg_textures);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     glBegin(GL_QUADS);
-    glTexCoord2d(0.0, 0.0);
+    glTexCoord2d(0.0, layer_t(0.0));
     glVertex3d(0.0, 0.0, 0.0);
-    glTexCoord2d(1.0, 0.0);
+    glTexCoord2d(1.0, layer_t(0.0));
     glVertex3d(1.0, 0.0, 0.0);
-    glTexCoord2d(1.0, 1.0);
+    glTexCoord2d(1.0, layer_t(1.0));
     glVertex3d(1.0, 1.0, 0.0);
-    glTexCoord2d(0.0, 1.0);
+    glTexCoord2d(0.0, layer_t(1.0));
     glVertex3d(0.0, 1.0, 0.0);
     glEnd();
     glBindTexture(GL_TEXTURE_2D, 0);
@@ -84,6 +93,8 @@ void recreate_floor() {
 }
 
 void save_paint_layer() {
+    paint_layer_flipped = paint_layer_take();
+    if (paint_layer_flipped) return;
     glBindTexture(GL_TEXTURE_2D, bg_textures);
     glReadBuffer(GL_BACK);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
@@ -143,13 +154,13 @@ void draw_floor() {
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     glBegin(GL_QUADS);
     glNormal3d(0.0, 0.0, 1.0);
-    glTexCoord2d(0.0, 0.0);
+    glTexCoord2d(0.0, layer_t(0.0));
     glVertex3d(-HALF_FIELD, -HALF_FIELD, 0.0);
-    glTexCoord2d(1.0, 0.0);
+    glTexCoord2d(1.0, layer_t(0.0));
     glVertex3d(HALF_FIELD, -HALF_FIELD, 0.0);
-    glTexCoord2d(1.0, 1.0);
+    glTexCoord2d(1.0, layer_t(1.0));
     glVertex3d(HALF_FIELD, HALF_FIELD, 0.0);
-    glTexCoord2d(0.0, 1.0);
+    glTexCoord2d(0.0, layer_t(1.0));
     glVertex3d(-HALF_FIELD, HALF_FIELD, 0.0);
     glEnd();
     glBindTexture(GL_TEXTURE_2D, 0);

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "kelpmoor.h"
+#include "scenery.h"
 #include "tcpserver.h"
 
 unsigned int bg_textures = 0;
@@ -21,15 +22,10 @@ inline constexpr int TIMER_SLOW_MS = 80;  // otherwise
 inline constexpr std::size_t BG_TEX_BUFFER_BYTES = 1048576;
 
 void create_paint_layer() {
-    bg_tex_buffer.assign(BG_TEX_BUFFER_BYTES, 0);
+    bg_tex_buffer.assign(BG_TEX_BUFFER_BYTES, 0);  // four bytes a pixel
     glGenTextures(1, &bg_textures);
-    glBindTexture(GL_TEXTURE_2D, bg_textures);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, 1, WINDOW_SIZE, WINDOW_SIZE, 0, GL_RGB, GL_UNSIGNED_BYTE,
-                 bg_tex_buffer.data());
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glBindTexture(GL_TEXTURE_2D, 0);
+    define_window_copy_texture(bg_textures, bg_tex_buffer.data());
 }
 
 // On two cores the software renderer's drawing threads cost more in hand-overs than they win:

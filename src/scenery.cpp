@@ -35,16 +35,24 @@ void read_scenery_key(scenery_key &key, uint64_t paint_generation) {
 
 namespace {
 
-// The copy lives upside down: both blits flip, which leaves the picture the right way up and,
-// in a software renderer whose window rows run the other way from an off-screen buffer's,
-// lets both copies be plain memory copies (a tenth of drawing a full-window quad).
-struct cache_buffers {
+// Copies of the window live upside down: every blit to or from them flips, which leaves the
+// picture the right way up and, in a software renderer whose window rows run the other way
+// from an off-screen buffer's, lets the copies be plain memory copies (a tenth of drawing a
+// full-window quad). Colour is kept in the window's byte order (blue, green, red, alpha) for
+// the same reason: given that order, the renderer picks the window's own pixel format.
+struct window_copy {
+    const char *what;      // for the message when a copy fails
+    GLbitfield buffers;    // colour, and for the scenery depth
     bool tried = false;
     bool usable = false;
-    GLuint fbo = 0, colour = 0, depth = 0;
+    GLuint fbo = 0, depth = 0;
 };
 
-cache_buffers buffers;
+window_copy scenery{"scenery copy failed: drawing the scenery every frame",
+                    GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT};
+window_copy paint_layer{"paint layer copy failed: drawing and reading it instead",
+                        GL_COLOR_BUFFER_BIT};
+GLuint scenery_colour = 0;
 long restores = 0;
 
 // Errors left by earlier calls, so that the next check sees only its own.
@@ -53,68 +61,89 @@ void clear_gl_errors() {
     }
 }
 
-// The off-screen buffer, with the window's depth format (a depth blit needs equal formats).
-void create_buffers() {
-    buffers.tried = true;
+// The window's depth format as a renderbuffer format (a depth blit needs equal formats).
+GLenum window_depth_format() {
     GLint depth_bits = 0;
     glGetIntegerv(GL_DEPTH_BITS, &depth_bits);
-    GLenum depth_format = 0;
     switch (depth_bits) {
-        case 16: depth_format = GL_DEPTH_COMPONENT16; break;
-        case 24: depth_format = GL_DEPTH_COMPONENT24; break;
-        case 32: depth_format = GL_DEPTH_COMPONENT32; break;
-        default: return;
+        case 16: return GL_DEPTH_COMPONENT16;
+        case 24: return GL_DEPTH_COMPONENT24;
+        case 32: return GL_DEPTH_COMPONENT32;
+        default: return 0;
     }
+}
+
+// The off-screen buffer of a copy around a colour texture of the window's size, with a depth
+// buffer of the window's format when the copy keeps depths.
+void create_copy(window_copy &c, GLuint colour) {
+    c.tried = true;
+    const GLenum depth_format = window_depth_format();
+    const bool with_depth = (c.buffers & GL_DEPTH_BUFFER_BIT) != 0;
+    if (colour == 0 || (with_depth && depth_format == 0)) return;
     clear_gl_errors();
-    // Colour as the window's byte order (blue, green, red, alpha): given that order, the
-    // software renderer picks the window's own pixel format and copies rows as they are.
-    glGenTextures(1, &buffers.colour);
-    glBindTexture(GL_TEXTURE_2D, buffers.colour);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, WINDOW_SIZE, WINDOW_SIZE, 0, GL_BGRA,
-                 GL_UNSIGNED_BYTE, nullptr);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glGenRenderbuffers(1, &buffers.depth);
-    glBindRenderbuffer(GL_RENDERBUFFER, buffers.depth);
-    glRenderbufferStorage(GL_RENDERBUFFER, depth_format, WINDOW_SIZE, WINDOW_SIZE);
-    glBindRenderbuffer(GL_RENDERBUFFER, 0);
-    glGenFramebuffers(1, &buffers.fbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, buffers.fbo);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, buffers.colour,
-                           0);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, buffers.depth);
-    buffers.usable = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE &&
-                     glGetError() == GL_NO_ERROR;
+    glGenFramebuffers(1, &c.fbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, c.fbo);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colour, 0);
+    if (with_depth) {
+        glGenRenderbuffers(1, &c.depth);
+        glBindRenderbuffer(GL_RENDERBUFFER, c.depth);
+        glRenderbufferStorage(GL_RENDERBUFFER, depth_format, WINDOW_SIZE, WINDOW_SIZE);
+        glBindRenderbuffer(GL_RENDERBUFFER, 0);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, c.depth);
+    }
+    c.usable = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE &&
+               glGetError() == GL_NO_ERROR;
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
-// One flipped blit of colour and depth; false (and the cache given up) on a GL error.
-bool blit(GLuint from, GLuint to) {
+// One flipped blit between the back buffer and a copy; false (and the copy given up) on a GL
+// error.
+bool blit(window_copy &c, bool to_window) {
+    if (!c.usable) return false;
     clear_gl_errors();
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, from);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to);
-    if (from == 0) glReadBuffer(GL_BACK);
-    glBlitFramebuffer(0, 0, WINDOW_SIZE, WINDOW_SIZE, 0, WINDOW_SIZE, WINDOW_SIZE, 0,
-                      GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT, GL_NEAREST);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, to_window ? c.fbo : 0);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to_window ? 0 : c.fbo);
+    if (!to_window) glReadBuffer(GL_BACK);
+    glBlitFramebuffer(0, 0, WINDOW_SIZE, WINDOW_SIZE, 0, WINDOW_SIZE, WINDOW_SIZE, 0, c.buffers,
+                      GL_NEAREST);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     if (glGetError() == GL_NO_ERROR) return true;
-    std::fprintf(stderr, "scenery copy failed: drawing the scenery every frame\n");
-    buffers.usable = false;
+    std::fprintf(stderr, "%s\n", c.what);
+    c.usable = false;
     return false;
 }
 
 }  // namespace
 
+void define_window_copy_texture(unsigned int texture, const unsigned char *pixels) {
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, WINDOW_SIZE, WINDOW_SIZE, 0, GL_BGRA,
+                 GL_UNSIGNED_BYTE, pixels);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
 bool scenery_cache_store() {
-    if (!buffers.tried) create_buffers();
-    return buffers.usable && blit(0, buffers.fbo);
+    if (!scenery.tried) {
+        glGenTextures(1, &scenery_colour);
+        define_window_copy_texture(scenery_colour, nullptr);
+        create_copy(scenery, scenery_colour);
+    }
+    return blit(scenery, false);
 }
 
 bool scenery_cache_restore() {
-    if (!buffers.usable || !blit(buffers.fbo, 0)) return false;
+    if (!blit(scenery, true)) return false;
     restores++;
     return true;
 }
 
 long scenery_restore_count() { return restores; }
+
+bool paint_layer_take() {
+    if (!paint_layer.tried) create_copy(paint_layer, bg_textures);
+    return blit(paint_layer, false);
+}
+
+bool paint_layer_put_back() { return blit(paint_layer, true); }

@@ -1,6 +1,6 @@
-// scenery.h: the floor, walls and coins of a frame kept off-screen while none of them changes,
-// so that a frame in which only turtles move puts them back with two copies instead of
-// drawing them again.
+// scenery.h: copies of the window kept off-screen: the floor, walls and coins of a frame while
+// none of them changes, so that a frame in which only turtles move puts them back instead of
+// drawing them again; and the paint layer's copies to and from the back buffer.
 #pragma once
 
 #include <array>
@@ -43,3 +43,13 @@ bool scenery_cache_restore();
 
 // Frames whose scenery came from the copy since start-up.
 long scenery_restore_count();
+
+// A window-sized texture in the layout the copies below need (pixels: 4 bytes each, blue,
+// green, red, alpha; or nullptr).
+void define_window_copy_texture(unsigned int texture, const unsigned char *pixels);
+
+// The paint layer (bg_textures, defined by define_window_copy_texture) from the back buffer
+// and back into it, by blits. A layer taken this way holds its picture upside down. Both
+// return false when the GL cannot; the caller then reads or draws the layer the plain way.
+bool paint_layer_take();
+bool paint_layer_put_back();

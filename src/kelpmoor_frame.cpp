@@ -4,6 +4,7 @@
 #include <GL/glu.h>
 #include <malloc.h>
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 #include <cmath>
@@ -291,6 +292,50 @@ void add_tail(turtle_mesh &m, double radius, double height, int slices, int stac
     }
 }
 
+bool same_vertex(const mesh_vertex &a, const mesh_vertex &b) {
+    constexpr float eps = 1e-5f;
+    return std::fabs(a.x - b.x) < eps && std::fabs(a.y - b.y) < eps &&
+           std::fabs(a.z - b.z) < eps && std::fabs(a.nx - b.nx) < eps &&
+           std::fabs(a.ny - b.ny) < eps && std::fabs(a.nz - b.nz) < eps;
+}
+
+// The rings repeat each pole once per slice and each seam vertex twice. Stores every vertex
+// once, within its part, so the head and leg ranges stay whole, and drops the faces that
+// collapse to a line or a point, as the toolkit's own solids have none: a quarter fewer
+// vertices and a ninth fewer faces to transform, nothing less drawn.
+void weld(turtle_mesh &m) {
+    std::vector<std::size_t> bounds = {0, m.head_begin};
+    bounds.insert(bounds.end(), m.legs_begin.begin(), m.legs_begin.end());
+    std::vector<mesh_vertex> welded;
+    std::vector<GLushort> remap(m.vertices.size());
+    std::vector<std::size_t> new_bounds;
+    for (std::size_t p = 0; p + 1 < bounds.size(); p++) {
+        const std::size_t part_begin = welded.size();
+        new_bounds.push_back(part_begin);
+        for (std::size_t i = bounds[p]; i < bounds[p + 1]; i++) {
+            std::size_t j = part_begin;
+            while (j < welded.size() && !same_vertex(welded[j], m.vertices[i])) j++;
+            if (j == welded.size()) welded.push_back(m.vertices[i]);
+            remap[i] = static_cast<GLushort>(j);
+        }
+    }
+    new_bounds.push_back(welded.size());
+    std::vector<GLushort> faces;
+    for (std::size_t f = 0; f + 2 < m.indices.size(); f += 3) {
+        const GLushort a = remap[m.indices[f]], b = remap[m.indices[f + 1]],
+                       c = remap[m.indices[f + 2]];
+        const mesh_vertex &va = welded[a], &vb = welded[b], &vc = welded[c];
+        const float ux = vb.x - va.x, uy = vb.y - va.y, uz = vb.z - va.z;
+        const float wx = vc.x - va.x, wy = vc.y - va.y, wz = vc.z - va.z;
+        const float cx = uy * wz - uz * wy, cy = uz * wx - ux * wz, cz = ux * wy - uy * wx;
+        if (cx * cx + cy * cy + cz * cz > 1e-10f) faces.insert(faces.end(), {a, b, c});
+    }
+    m.vertices = std::move(welded);
+    m.indices = std::move(faces);
+    m.head_begin = new_bounds[1];
+    std::copy(new_bounds.begin() + 2, new_bounds.end(), m.legs_begin.begin());
+}
+
 const turtle_mesh &turtle_model() {
     static const turtle_mesh model = [] {
         turtle_mesh m;
@@ -303,6 +348,7 @@ const turtle_mesh &turtle_model() {
             add_sphere(m, 2.0, 8, 8, 0.0, k < 2 ? LEG_Y : -LEG_Y, LEG_Z);
         }
         m.legs_begin[4] = m.vertices.size();
+        weld(m);
         return m;
     }();
     return model;

@@ -435,6 +435,19 @@ void set_depth_test() {
     glDepthFunc(GL_LEQUAL);
 }
 
+// In the top view the floor fills the window pixel for pixel, so the paint layer can be
+// copied in instead of drawn, with the depth the floor would leave: it lies halfway between
+// the near and far planes. False when the copy cannot be made.
+bool put_top_view_floor(bool rendering) {
+    if (!rendering || bird_view_mode || !paint_layer_flipped || !paint_layer_put_back()) {
+        return false;
+    }
+    glClearDepth((EYE_DISTANCE - TOP_NEAR) / (TOP_FAR - TOP_NEAR));
+    glClear(GL_DEPTH_BUFFER_BIT);
+    glClearDepth(1.0);
+    return true;
+}
+
 void draw_scenery() {
     // Feedback and selection frames rasterise nothing, so they neither use nor take a copy.
     GLint render_mode = GL_RENDER;
@@ -448,10 +461,11 @@ void draw_scenery() {
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         return;
     }
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    const bool floor_copied = put_top_view_floor(rendering);
+    if (!floor_copied) glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     set_depth_test();
     set_camera();
-    draw_floor();
+    if (!floor_copied) draw_floor();
     // The software renderer shades a frame only once it is handed over; handing over the
     // finished parts lets its threads shade them while the rest is still being submitted.
     glFlush();

@@ -1,65 +1,76 @@
-// gl_frame.cpp: the frame in a real window: paint layer, turtles, objects, coins, labels, beams
-// and overlays, checked by reading pixels back and, for drawing order, by GL feedback.
+// gl_frame.cpp: the frame in a real window: paint layer, what turtles paint, turtles, objects,
+// coins, labels, beams and overlays, checked by reading pixels back and, for drawing order, by
+// GL feedback; the scenery copies; the main loop around it: the timer's pace, the title, the
+// window's size; and the screen capture: the PNG file's header, texts and row order, the author
+// text, and a capture that cannot be written.
 #include <GL/freeglut.h>
+#include <png.h>
+#include <unistd.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <functional>
-#include <string>
-#include <vector>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <thread>
 
 #include "glutil.h"
-#include "kelpmoor.h"
 #include "scenery.h"
 #include "support.h"
-#include "turtle.h"
 
 namespace {
 
+namespace fs = std::filesystem;
+
+// One frame as the event loop would draw it, leaving the back buffer readable: its pixels are
+// read after the frame was drawn and before any swap.
+void draw_one_frame() {
+    display_frame();
+    glFinish();
+}
+
+// The back buffer, row by row from the bottom.
 using rgb8 = std::array<unsigned char, 3>;
-const rgb8 black{0, 0, 0};
-
-rgb8 at_field(double x, double y) { return read_pixel(field_to_pixel(x), field_to_pixel(y)); }
-
-void expect_near(const rgb8 &got, int r, int g, int b, int tol, const char *what) {
-    EXPECT_NEAR(got[0], r, tol) << what;
-    EXPECT_NEAR(got[1], g, tol) << what;
-    EXPECT_NEAR(got[2], b, tol) << what;
-}
-
-void place_turtle(int tid, double x, double y, int team, int owner = 0, uint32_t kind = 0) {
-    init_turtle(tid, owner, x, y, 0.0);
-    ttl[tid].team = team;
-    if (kind != 0) ttl[tid].status = ST_ALIVE | kind;
-    ntmax = std::max(ntmax, tid + 1);
-}
-
-std::vector<unsigned char> window_pixels() {
-    std::vector<unsigned char> px(static_cast<std::size_t>(WINDOW_SIZE) * WINDOW_SIZE * 3);
+using pixels = std::vector<rgb8>;
+static_assert(sizeof(rgb8) == 3);
+pixels window_pixels() {
+    pixels px(static_cast<std::size_t>(WINDOW_SIZE) * WINDOW_SIZE);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadBuffer(GL_BACK);
     glReadPixels(0, 0, WINDOW_SIZE, WINDOW_SIZE, GL_RGB, GL_UNSIGNED_BYTE, px.data());
     return px;
 }
 
-int differing_pixels(const std::vector<unsigned char> &a, const std::vector<unsigned char> &b) {
+// Window pixel of a field point in the top view: field (-256, -256) is pixel (0, 0).
+int field_to_pixel(double v) { return static_cast<int>(v + 256.0); }
+rgb8 at_field(double x, double y) {
+    return window_pixels()[field_to_pixel(y) * WINDOW_SIZE + field_to_pixel(x)];
+}
+
+const rgb8 black{0, 0, 0};
+
+void expect_near(const rgb8 &got, int r, int g, int b, int tol, const char *what) {
+    const int want[] = {r, g, b};
+    for (int i = 0; i < 3; i++) EXPECT_NEAR(got[i], want[i], tol) << what << ", channel " << i;
+}
+
+// Coin c at (x, y), stacked at rank order, on the field or not.
+void put_coin(int c, double x, double y, int order, bool on_field = true) {
+    coins[c] = coin{c, {x, y}, order, nullptr, on_field ? COIN_ON_FIELD : 0u};
+    ncoin = std::max(ncoin, c + 1);
+}
+
+int differing_pixels(const pixels &a, const pixels &b) {
     int n = 0;
-    for (std::size_t i = 0; i < a.size(); i += 3) {
-        n += a[i] != b[i] || a[i + 1] != b[i + 1] || a[i + 2] != b[i + 2];
-    }
+    for (std::size_t i = 0; i < a.size(); i++) n += a[i] != b[i];
     return n;
 }
 
 // Pixels in window rectangle [x0, x1) x [y0, y1) for which pred holds.
 int count_pixels(int x0, int y0, int x1, int y1, const std::function<bool(const rgb8 &)> &pred) {
-    const std::vector<unsigned char> px = window_pixels();
+    const pixels px = window_pixels();
     int n = 0;
     for (int y = y0; y < y1; y++) {
-        for (int x = x0; x < x1; x++) {
-            const unsigned char *p = &px[(static_cast<std::size_t>(y) * WINDOW_SIZE + x) * 3];
-            n += pred({p[0], p[1], p[2]});
-        }
+        for (int x = x0; x < x1; x++) n += pred(px[static_cast<std::size_t>(y) * WINDOW_SIZE + x]);
     }
     return n;
 }
@@ -68,60 +79,134 @@ bool is_bright(const rgb8 &p) { return std::min({p[0], p[1], p[2]}) > 150; }
 bool is_red(const rgb8 &p) { return p[0] > 200 && p[1] < 140 && p[2] < 140; }
 
 // The polygons of a frame as GL feedback reports them, in drawing order: window x, y, depth.
-std::vector<std::vector<std::array<GLfloat, 3>>> frame_polygons() {
+// Points, lines, bitmaps and pixel rectangles are skipped.
+using polygon = std::vector<std::array<GLfloat, 3>>;
+std::vector<polygon> frame_polygons() {
     std::vector<GLfloat> buf(4 << 20);
     glFeedbackBuffer(static_cast<GLsizei>(buf.size()), GL_3D, buf.data());
     glRenderMode(GL_FEEDBACK);
     display_frame();
     const GLint n = glRenderMode(GL_RENDER);
     EXPECT_GT(n, 0) << "feedback buffer overflowed";
-    std::vector<std::vector<std::array<GLfloat, 3>>> out;
+    std::vector<polygon> out;
     for (GLint i = 0; i < n;) {
         const GLfloat token = buf[i++];
-        int nv = 1;
-        if (token == GL_POLYGON_TOKEN) {
-            nv = static_cast<int>(buf[i++]);
-        } else if (token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN) {
-            nv = 2;
-        } else if (token == GL_PASS_THROUGH_TOKEN) {
-            nv = 0;
+        if (token == GL_PASS_THROUGH_TOKEN) {
             i++;
+            continue;
         }
-        std::vector<std::array<GLfloat, 3>> v;
+        const bool line = token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN;
+        const int nv = token == GL_POLYGON_TOKEN ? static_cast<int>(buf[i++]) : line ? 2 : 1;
+        polygon v;
         for (int k = 0; k < nv; k++, i += 3) v.push_back({buf[i], buf[i + 1], buf[i + 2]});
-        out.push_back(token == GL_POLYGON_TOKEN ? v : decltype(v){});
+        if (token == GL_POLYGON_TOKEN) out.push_back(v);
     }
     return out;
 }
 
 // Index of the first polygon lying wholly inside the window box around field point (x, y)
 // (half-width r), or -1.
-int first_polygon_at(const std::vector<std::vector<std::array<GLfloat, 3>>> &polys, double x,
-                     double y, double r = 10.5) {
+int first_polygon_at(const std::vector<polygon> &polys, double x, double y, double r = 10.5) {
+    const auto near = [&](auto &v) {
+        return std::abs(v[0] - 256 - x) <= r && std::abs(v[1] - 256 - y) <= r;
+    };
     for (std::size_t i = 0; i < polys.size(); i++) {
-        const bool inside = !polys[i].empty() &&
-                            std::all_of(polys[i].begin(), polys[i].end(), [&](auto &v) {
-                                return std::abs(v[0] - 256 - x) <= r &&
-                                       std::abs(v[1] - 256 - y) <= r;
-                            });
-        if (inside) return static_cast<int>(i);
+        if (!polys[i].empty() && std::all_of(polys[i].begin(), polys[i].end(), near)) return int(i);
     }
     return -1;
 }
 
+// Runs the toolkit's event loop for about `seconds`, one event at a time.
+void run_loop_for(double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        glutMainLoopEvent();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+bool is_black(const rgb8 &p) { return p[0] < 8 && p[1] < 8 && p[2] < 8; }
+
+// Pixels within rx and ry window pixels of field point (x, y) for which pred holds.
+int count_around(double x, double y, int rx, int ry,
+                 const std::function<bool(const rgb8 &)> &pred) {
+    const int px = field_to_pixel(x), py = field_to_pixel(y);
+    return count_pixels(px - rx, py - ry, px + rx + 1, py + ry + 1, pred);
+}
+
+// Point s of the signature: a looped trochoid along the bottom of the field.
+position signature_point(double s) {
+    return {-190.0 + 9.0 * s - 20.0 * std::sin(s), -175.0 - 20.0 * std::cos(s)};
+}
+
+// Turtle tid puts its pen down and walks `steps` steps of `length`, turning by `turn` after
+// each; a frame after the pen goes down and after every step.
+void walk(int tid, int steps, double length, double turn) {
+    turtle_pen_down(tid);
+    draw_one_frame();
+    for (int i = 0; i < steps; ++i) {
+        ASSERT_EQ(turtle_step_forward(tid, length), 0) << tid << " step " << i;
+        draw_one_frame();
+        turtle_turn(tid, turn);
+    }
+}
+
+struct decoded {
+    png_uint_32 width = 0, height = 0;
+    int depth = 0, colour = 0, interlace = 0;
+    std::vector<std::pair<std::string, std::string>> texts;  // zTXt only, in file order
+    std::vector<std::vector<unsigned char>> rows;            // RGB, file order
+};
+
+decoded decode(const fs::path &path) {
+    decoded d;
+    FILE *fp = std::fopen(path.c_str(), "rb");
+    if (fp == nullptr) return d;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, fp);
+    png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    png_textp text = nullptr;
+    const int ntext = png_get_text(png, info, &text, nullptr);
+    for (int i = 0; i < ntext; i++) {
+        if (text[i].compression == PNG_TEXT_COMPRESSION_zTXt) {
+            d.texts.emplace_back(text[i].key, std::string(text[i].text, text[i].text_length));
+        }
+    }
+    png_get_IHDR(png, info, &d.width, &d.height, &d.depth, &d.colour, &d.interlace, nullptr,
+                 nullptr);
+    png_bytepp rows = png_get_rows(png, info);
+    for (png_uint_32 j = 0; j < d.height; j++) d.rows.emplace_back(rows[j], rows[j] + d.width * 3);
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(fp);
+    return d;
+}
+
+struct CaptureTest : ::testing::Test {
+    fs::path dir;
+    void SetUp() override {
+        open_test_window();
+        char tmpl[] = "/tmp/kelpmoor-capture-test-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+};
+
 }  // namespace
 
-TEST(PaintLayer, FloorIsKeptUntilAClearAndPenWorkStaysButTurtlesDoNot) {
+// The floor is kept until a clear, pen work stays and turtles do not; every style of painting.
+TEST(PaintLayer, FloorIsKeptUntilAClearPenWorkStaysAndEveryStyleShows) {
     open_test_window();
     field_set_color(0.2, 0.4, 0.6);
-    place_turtle(0, 0.5, 0.5, 0);
+    place(0, 0.5, 0.5);
     draw_one_frame();
     expect_near(at_field(100, 100), 51, 102, 153, 2, "fresh floor");
     EXPECT_GT(at_field(0.5, 0.5)[1], 200) << "turtle drawn";
 
     // A colour change without a clear must not show: the floor comes from the paint layer.
     bgcol = {1.0, 0.0, 0.0};
-    place_turtle(1, -150.5, -100.5, 0);
+    place(1, -150.5, -100.5);
     turtle_pen_down(1);
     turtle_step_forward(1, 60.0);
     ttl[0].status = 0;
@@ -132,191 +217,227 @@ TEST(PaintLayer, FloorIsKeptUntilAClearAndPenWorkStaysButTurtlesDoNot) {
     draw_one_frame();
     expect_near(at_field(-200, 50), 51, 102, 153, 2, "restored floor");
     expect_near(at_field(0.5, 0.5), 51, 102, 153, 2, "where the turtle stood");
-    const rgb8 trail = at_field(-130.5, -100.5);
-    EXPECT_GT(trail[0], 200) << "the red pen trail is still on the floor";
-    EXPECT_LT(trail[1], 60);
+    expect_near(at_field(-130.5, -100.5), 255, 0, 0, 55, "the red pen trail, still on the floor");
 
     field_clear();
     draw_one_frame();
     expect_near(at_field(-200, 50), 255, 0, 0, 2, "floor after a clear");
+
+    // Every style at once, driven the way clients drive turtles, one command batch per frame,
+    // on a black floor. With KELPMOOR_PAINTING_PNG set, the final frame is also saved there
+    // (docs/painting.png).
+    field_set_color(0.0, 0.0, 0.0);  // which clears the floor
+    draw_one_frame();
+    place(0, -220, 40);  // a square: four steps and left turns
+    turtle_set_color(0, 0.2, 1, 0.4);
+    turtle_line_width(0, 3);
+    walk(0, 4, 130, 90);
+
+    place(1, 50, 40);  // a filled triangle
+    turtle_set_color(1, 0.2, 0.5, 1);
+    turtle_set_fill_poly(1);
+    walk(1, 3, 160, 120);
+
+    place(2, -200, -20);  // a row of points
+    turtle_set_color(2, 1, 0.85, 0.1);
+    turtle_line_width(2, 6);
+    turtle_set_point_mode(2);
+    walk(2, 16, 25, 0);
+
+    place(3, -200, -80);  // a line of text; the turtle walks on with the pen up
+    turtle_set_color(3, 1, 1, 1);
+    ASSERT_EQ(turtle_print_string(3, "Kelpmoor turtles paint the floor"), 0);
+    draw_one_frame();
+    ASSERT_EQ(turtle_step_forward(3, 240), 0);
+    draw_one_frame();
+
+    place(4, signature_point(0).x, signature_point(0).y);  // a brush signature
+    turtle_set_color(4, 1, 0, 0);
+    turtle_set_brush(4);
+    turtle_pen_down(4);
+    draw_one_frame();
+    for (double s = 0.3; s <= 36.0; s += 0.3) {
+        position p = signature_point(s);
+        turtle_line_width(4, 5.0 + 4.0 * std::sin(s * 0.35));
+        ASSERT_EQ(turtle_jump(4, p.x, p.y), 0);
+        draw_one_frame();
+    }
+    turtle_pen_up(4);
+    draw_one_frame();
+
+    const rgb8 green{51, 255, 102};
+    auto is_green = [&](const rgb8 &p) { return p == green; };
+    EXPECT_EQ(count_around(-150, 40, 0, 10, is_green), 3);  // the square's sides, 3 pixels wide
+    EXPECT_EQ(count_around(-150, 170, 0, 10, is_green), 3);
+    EXPECT_EQ(at_field(-90, 120), green);
+    EXPECT_TRUE(is_black(at_field(-150, 100)));      // and its empty inside
+    EXPECT_EQ(at_field(130, 86), (rgb8{51, 128, 255}));   // inside the triangle
+    EXPECT_EQ(at_field(180, 160), black);                 // outside its right edge
+    for (int x = -175; x <= 175; x += 25) {
+        EXPECT_EQ(at_field(x + 2, -18), (rgb8{255, 217, 26})) << x;  // six pixels square
+        EXPECT_TRUE(is_black(at_field(x + 12, -20))) << x;          // no line between
+    }
+    // The text in x -200..0, y -80..-68, and nothing 20 below, clear of the descenders.
+    const auto is_white = [](const rgb8 &p) { return p == rgb8{255, 255, 255}; };
+    EXPECT_GT(count_pixels(56, 176, 256, 188, is_white), 200);
+    EXPECT_EQ(count_pixels(56, 156, 256, 168, [](const rgb8 &p) { return !is_black(p); }), 0);
+    for (double s = 3.0; s <= 33.0; s += 2.5) {  // the signature's running part
+        const position p = signature_point(s);
+        EXPECT_GT(count_around(p.x, p.y, 3, 10, [](const rgb8 &c) { return c[0] > 150; }), 0) << s;
+    }
+
+    if (const char *file = std::getenv("KELPMOOR_PAINTING_PNG")) {
+        saveImageToPNG(WINDOW_SIZE, WINDOW_SIZE, file);
+    }
 }
 
-TEST(Turtles, BodyInTeamColourAtItsPlaceAndObjectsDrawnBeforeTurtles) {
+// Turtles in their team colours, stones and doughnuts drawn before turtles, coins stacked in
+// their order with a carried coin on top; labels and beams.
+TEST(Objects, TeamColoursDrawingOrderLabelsAndBeams) {
     open_test_window();
     // Pen colours (red) must not show. Seen from above: diffuse plus 0.6 x ambient 0.2.
-    place_turtle(0, -100.5, 100.5, 1);
-    place_turtle(1, 100.5, -100.5, 3);
+    place(0, -60.5, -60.5, 0, 0, 1);
+    place(1, 60.5, -60.5, 0, 0, 3);
+    place(2, 60.0, 60.0, 0, ST_STONE);
+    place(3, -60.0, 60.0, 0, ST_DOUGHNUT);
+    place(4, 0.0, -150.0);
+    ttl[4].ncoin = 1;
+    // Coins at x, y with their order: slots and orders differ on purpose; coin 3 is not on
+    // the field.
+    const double at[4][3] = {{-100, 0, 2}, {0, 0, 0}, {100, 0, 1}, {0, 150, 3}};
+    for (int c = 0; c < 4; c++) put_coin(c, at[c][0], at[c][1], static_cast<int>(at[c][2]), c < 3);
     draw_one_frame();
-    expect_near(at_field(-100.5, 100.5), 200, 86, 255, 12, "team 1 shell");
-    expect_near(at_field(100.5, -100.5), 29, 29, 255, 12, "team 3 shell");
-    EXPECT_EQ(at_field(-100.5, 100.5 + 12.5), black) << "nothing beside it";
+    expect_near(at_field(-60.5, -60.5), 200, 86, 255, 12, "team 1 shell");
+    expect_near(at_field(60.5, -60.5), 29, 29, 255, 12, "team 3 shell");
+    EXPECT_EQ(at_field(-60.5, -60.5 + 12.5), black) << "nothing beside it";
 
-    reset_world();
-    place_turtle(0, -60.0, -60.0, 0);
-    place_turtle(1, 60.0, -60.0, 2);
-    place_turtle(2, 60.0, 60.0, 0, -1, ST_STONE);
-    place_turtle(3, -60.0, 60.0, 0, -1, ST_DOUGHNUT);
     const auto polys = frame_polygons();
-    const int stone = first_polygon_at(polys, 60.0, 60.0);
-    const int doughnut = first_polygon_at(polys, -60.0, 60.0);
-    const int turtle0 = first_polygon_at(polys, -60.0, -60.0, 25.0);
-    const int turtle1 = first_polygon_at(polys, 60.0, -60.0, 25.0);
+    const int stone = first_polygon_at(polys, 60, 60), doughnut = first_polygon_at(polys, -60, 60);
+    const int turtle0 = first_polygon_at(polys, -60.5, -60.5, 25.0),
+              turtle1 = first_polygon_at(polys, 60.5, -60.5, 25.0);
     ASSERT_TRUE(stone >= 0 && doughnut >= 0 && turtle0 >= 0 && turtle1 >= 0);
     EXPECT_LT(std::max(stone, doughnut), std::min(turtle0, turtle1));
-}
 
-TEST(Coins, StackInOrderWithACarriedCoinOnTop) {
-    open_test_window();
-    // Coin slots and stacking orders differ on purpose; coin 3 is not on the field.
-    const double xs[] = {-100.0, 0.0, 100.0, 0.0}, ys[] = {0.0, 0.0, 0.0, 150.0};
-    const int orders[] = {2, 0, 1, 3};
-    for (int c = 0; c < 4; c++) {
-        coins[c].id = c;
-        coins[c].pos = {xs[c], ys[c]};
-        coins[c].order = orders[c];
-        coins[c].status = c < 3 ? COIN_ON_FIELD : 0;
-    }
-    ncoin = 4;
-    place_turtle(0, 0.0, -150.0, 0);
-    ttl[0].ncoin = 1;
-    const auto polys = frame_polygons();
-    const int by_order[] = {first_polygon_at(polys, 0.0, 0.0),
-                            first_polygon_at(polys, 100.0, 0.0),
-                            first_polygon_at(polys, -100.0, 0.0),
-                            first_polygon_at(polys, 0.0, -150.0)};
+    const int by_order[] = {first_polygon_at(polys, 0, 0), first_polygon_at(polys, 100, 0),
+                            first_polygon_at(polys, -100, 0), first_polygon_at(polys, 0, -150)};
     EXPECT_EQ(first_polygon_at(polys, 0.0, 150.0), -1) << "a coin off the field is not drawn";
     // Drawn in order, each higher (a smaller depth: nearer the camera above); carried last.
     for (int k = 0; k < 3; k++) {
-        ASSERT_GE(by_order[k], 0);
-        ASSERT_GE(by_order[k + 1], 0);
+        ASSERT_TRUE(by_order[k] >= 0 && by_order[k + 1] >= 0) << k;
         EXPECT_GT(polys[by_order[k]][0][2], polys[by_order[k + 1]][0][2]) << k;
-        if (k < 2) {
-            EXPECT_LT(by_order[k], by_order[k + 1]) << k;
-        }
+        EXPECT_TRUE(k == 2 || by_order[k] < by_order[k + 1]) << k;
     }
-}
 
-TEST(Labels, AppearOnlyWithTheirFlagsAndNeverForObjects) {
-    open_test_window();
-    place_turtle(0, 0.5, 0.5, 0);
-    place_turtle(1, 150.5, 150.5, 0, -1, ST_STONE);
+    // Labels appear only with their flags and never for objects; beams for one frame in battle
+    // mode only.
+    reset_world();
+    ncoin = 0;
+    place(0, 0.5, 0.5);
+    place(1, 150.5, 150.5, 0, ST_STONE);
     for (int t = 0; t < 2; t++) std::snprintf(ttl[t].name, sizeof ttl[t].name, "MMMM");
     ttl[1].score = 555;
-    // Score above the turtle from (x - 12, y + 10), name below from (x - 12, y - 22).
-    const auto score_px = [](double x, double y) {
-        return count_pixels(field_to_pixel(x - 13), field_to_pixel(y + 9),
-                            field_to_pixel(x + 30), field_to_pixel(y + 24), is_bright);
-    };
-    const auto name_px = [](double x, double y) {
-        return count_pixels(field_to_pixel(x - 13), field_to_pixel(y - 25),
-                            field_to_pixel(x + 40), field_to_pixel(y - 11), is_bright);
+    // Bright pixels of the score above the thing at (x, y), from (x - 12, y + 10), or of its
+    // name below it, from (x - 12, y - 22).
+    const auto label_px = [](double x, double y, bool score) {
+        const double y0 = y + (score ? 9 : -25);
+        return count_pixels(field_to_pixel(x - 13), field_to_pixel(y0), field_to_pixel(x + 40),
+                            field_to_pixel(y0 + 15), is_bright);
     };
     for (int flags = 0; flags < 4; flags++) {
         disp_name = flags & 1;
         disp_score = flags >> 1;
         draw_one_frame();
-        const int name = name_px(0.5, 0.5), score = score_px(0.5, 0.5);
+        const int name = label_px(0.5, 0.5, false), score = label_px(0.5, 0.5, true);
         EXPECT_TRUE(disp_name ? name > 20 : name == 0) << flags << ": " << name;
         EXPECT_TRUE(disp_score ? score > 10 : score == 0) << flags << ": " << score;
     }
-    EXPECT_EQ(score_px(150.5, 150.5) + name_px(150.5, 150.5), 0) << "no label for a stone";
-}
+    EXPECT_EQ(label_px(150.5, 150.5, true) + label_px(150.5, 150.5, false), 0) << "stone";
 
-TEST(Beams, ShowForOneFrameInBattleModeOnly) {
-    open_test_window();
-    place_turtle(0, -100.5, 0.5, 0);
-    place_turtle(1, 100.5, 0.5, 0);
-    place_turtle(2, -100.5, -120.5, 0);
-    const auto reddish = [](const rgb8 &p) { return p[0] > 200 && p[1] < 170 && p[2] < 170; };
-    const auto bluish = [](const rgb8 &p) { return p[2] > 200 && p[0] < 170 && p[1] < 170; };
-
-    // Outside battle mode the targets wait and nothing is drawn.
-    ttl[0].target_of_finder = 1;
-    ttl[0].target_of_rader = 2;
-    draw_one_frame();
-    EXPECT_FALSE(reddish(at_field(-50.5, 0.5)));
-    EXPECT_EQ(ttl[0].target_of_finder, 1);
-    EXPECT_EQ(ttl[0].target_of_rader, 2);
+    // Beams show for one frame, in battle mode only.
+    place(2, -100.5, 0.5);
+    place(3, 100.5, 0.5);
+    place(4, -100.5, -120.5);
+    // A frame, then whether the finder line to turtle 3 (reddish) and the radar line to
+    // turtle 4 (bluish) show halfway along.
+    const auto beams = [] {
+        draw_one_frame();
+        const rgb8 f = at_field(-50.5, 0.5), r = at_field(-100.5, -60.5);
+        return std::pair(f[0] > 200 && f[1] < 170 && f[2] < 170,
+                         r[2] > 200 && r[0] < 170 && r[1] < 170);
+    };
+    ttl[2].target_of_finder = 3;
+    ttl[2].target_of_rader = 4;
+    EXPECT_EQ(beams(), std::pair(false, false)) << "outside battle mode";
+    EXPECT_TRUE(ttl[2].target_of_finder == 3 && ttl[2].target_of_rader == 4) << "targets wait";
 
     battle_mode = 1;
     field_clear();
-    draw_one_frame();
-    EXPECT_TRUE(reddish(at_field(-50.5, 0.5))) << "finder line to turtle 1";
-    EXPECT_TRUE(bluish(at_field(-100.5, -60.5))) << "radar line to turtle 2";
-    EXPECT_EQ(ttl[0].target_of_finder, -1);
-    EXPECT_EQ(ttl[0].target_of_rader, -1);
-
-    draw_one_frame();
-    EXPECT_FALSE(reddish(at_field(-50.5, 0.5))) << "gone in the next frame";
-    EXPECT_FALSE(bluish(at_field(-100.5, -60.5)));
+    EXPECT_EQ(beams(), std::pair(true, true));
+    EXPECT_TRUE(ttl[2].target_of_finder == -1 && ttl[2].target_of_rader == -1);
+    EXPECT_EQ(beams(), std::pair(false, false)) << "gone in the next frame";
 }
 
-TEST(Overlays, HelpPanelAndErrorTextDrawnOverIt) {
+// The help panel and the error text drawn over it; text drawn like the toolkit's bitmap
+// characters, and the brush dab in its colour.
+TEST(Overlays, HelpPanelErrorTextTextAndDab) {
     open_test_window();
     // "COMMUNICATION ERROR !" starts at x = -230.4, baseline y = 128; the help panel begins at
     // x = -204.8, so the letters right of it lie on the panel (the help's own red text on that
-    // line starts further right, at -168.96).
-    const auto error_on_panel = [] { return count_pixels(53, 384, 86, 400, is_red); };
-    const auto error_off_panel = [] { return count_pixels(26, 384, 50, 400, is_red); };
+    // line starts further right, at -168.96). A frame, then: whether the panel shows, and the
+    // red pixels (up to 11) where the error's letters lie on the panel and left of it.
+    const auto overlays = [] {
+        draw_one_frame();
+        return std::tuple(at_field(180, -200) != black,
+                          std::min(count_pixels(53, 384, 86, 400, is_red), 11),
+                          std::min(count_pixels(26, 384, 50, 400, is_red), 11));
+    };
     disp_help = 1;
-    draw_one_frame();
-    EXPECT_NE(at_field(180, -200), black) << "panel";
+    EXPECT_EQ(overlays(), std::tuple(true, 0, 0));
     EXPECT_EQ(at_field(230, 230), black) << "outside the panel";
     EXPECT_GT(count_pixels(115, 358, 256, 370, is_red), 20) << "first key line";
-    EXPECT_EQ(error_on_panel(), 0);
-
     socket_error_occurred = 1;
-    draw_one_frame();
-    EXPECT_GT(error_on_panel(), 10);
-    EXPECT_GT(error_off_panel(), 10);
-
+    EXPECT_EQ(overlays(), std::tuple(true, 11, 11));
     disp_help = 0;
-    draw_one_frame();
-    EXPECT_EQ(at_field(180, -200), black);
-    EXPECT_GT(error_off_panel(), 10);
-}
+    EXPECT_EQ(overlays(), std::tuple(false, 11, 11));
 
-// drawString puts exactly the toolkit's bitmap pixels, in the lit colour of the raster
-// position, at its depth, clipped at the window's edges, and moves the raster position alike.
-TEST(Text, DrawnLikeTheToolkitsBitmapCharactersAndTheDabInItsColour) {
-    open_test_window();
-    place_turtle(0, 20.5, 20.5, 2);  // its shell hides the parts of texts drawn below its top
-    std::string sample;
+    // drawString puts exactly the toolkit's bitmap pixels, in the lit colour of the raster
+    // position, at its depth, clipped at the window's edges, and moves the raster position
+    // alike.
+    socket_error_occurred = 0;
+    place(0, 20.5, 20.5, 0, 0, 2);  // its shell hides the parts of texts drawn below its top
+    std::string sample = "\xe9\xfc\xdf\xc5";  // and every printable ASCII character
     for (int c = 32; c < 127; c++) sample += static_cast<char>(c);
-    sample += "\xe9\xfc\xdf\xc5";
-    const double places[][3] = {{-250.3, 100.7, 16.0}, {-40.0, 18.25, 2.0}, {-31.6, -240.5, 35.0}};
-    const auto text_material = [] {  // with an ambient term so the light's share shows
+    // A frame with text drawn over it in a material with an ambient term, so that the light's
+    // share shows: the window's pixels and the raster position after the text.
+    const auto text_frame = [](const std::function<void()> &text) {
+        draw_one_frame();
         const GLfloat emission[] = {0.3f, 0.6f, 0.2f, 1.0f}, ambient[] = {0.9f, 0.4f, 0.5f, 1.0f};
         glMaterialfv(GL_FRONT, GL_EMISSION, emission);
         glMaterialfv(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, ambient);
         glNormal3d(0.0, 0.0, 0.0);
+        text();
+        std::array<GLfloat, 4> raster{};
+        glGetFloatv(GL_CURRENT_RASTER_POSITION, raster.data());
+        return std::pair(window_pixels(), raster);
     };
-    draw_one_frame();
-    const auto no_text = window_pixels();
+    const auto no_text = text_frame([] {}).first;
+    const double places[][3] = {{-250.3, 100.7, 16.0}, {-40.0, 18.25, 2.0}, {-31.6, -240.5, 35.0}};
     for (void *font : {GLUT_BITMAP_HELVETICA_12, GLUT_BITMAP_9_BY_15}) {
         for (const auto &p : places) {
-            draw_one_frame();
-            text_material();
-            glRasterPos3d(p[0], p[1], p[2]);
-            for (unsigned char c : sample) glutBitmapCharacter(font, c);
-            std::array<GLfloat, 4> expected_raster{}, raster{};
-            glGetFloatv(GL_CURRENT_RASTER_POSITION, expected_raster.data());
-            const auto expected = window_pixels();
+            const auto [expected, expected_raster] = text_frame([&] {
+                glRasterPos3d(p[0], p[1], p[2]);
+                for (unsigned char c : sample) glutBitmapCharacter(font, c);
+            });
             EXPECT_GT(differing_pixels(expected, no_text), 200) << p[0];
-
-            draw_one_frame();
-            text_material();
-            drawString(p[0], p[1], p[2], font, sample.c_str());
-            glGetFloatv(GL_CURRENT_RASTER_POSITION, raster.data());
+            const auto [got, raster] =
+                text_frame([&] { drawString(p[0], p[1], p[2], font, sample.c_str()); });
             EXPECT_EQ(raster, expected_raster) << p[0];
-            EXPECT_EQ(differing_pixels(window_pixels(), expected), 0) << p[0];
+            EXPECT_EQ(differing_pixels(got, expected), 0) << p[0];
         }
     }
-    // A raster position outside the view draws nothing.
-    draw_one_frame();
-    text_material();
-    drawString(0.0, 0.0, 500.0, GLUT_BITMAP_HELVETICA_18, "out of view");
-    EXPECT_EQ(differing_pixels(window_pixels(), no_text), 0);
+    const auto out_of_view =
+        text_frame([] { drawString(0.0, 0.0, 500.0, GLUT_BITMAP_HELVETICA_18, "out of view"); });
+    EXPECT_EQ(differing_pixels(out_of_view.first, no_text), 0) << "raster position out of view";
 
     draw_one_frame();
     paint_Ten(100.5, 100.5, 24.0, 1.0, 0.5, 0.0);
@@ -332,18 +453,12 @@ TEST(Scenery, KeptCopyShowsTheSameFrameAndEveryChangeShowsAtOnce) {
     field_set_battle_mode();
     bird_view_mode = 1;
     elapsed_time = 5;
-    place_turtle(0, 0.5, -247.0, 1);
-    place_turtle(1, 100.5, 100.5, 2);
-    for (int c = 0; c < 3; c++) {
-        coins[c].id = c;
-        coins[c].pos = {-100.0 + 60.0 * c, 50.0};
-        coins[c].order = c;
-        coins[c].status = COIN_ON_FIELD;
-    }
-    ncoin = 3;
+    place(0, 0.5, -247.0, 0, 0, 1);
+    place(1, 100.5, 100.5, 0, 0, 2);
+    for (int c = 0; c < 3; c++) put_coin(c, -100.0 + 60.0 * c, 50.0, c);
     // Drawn, drawn and copied, put back; each over a magenta window at the far depth.
     const auto three_frames = [](const char *what, long put_back = 1) {
-        std::array<std::vector<unsigned char>, 3> f;
+        std::array<pixels, 3> f;
         const long restored = scenery_restore_count();
         for (auto &px : f) {
             glPushAttrib(GL_COLOR_BUFFER_BIT);
@@ -366,11 +481,7 @@ TEST(Scenery, KeptCopyShowsTheSameFrameAndEveryChangeShowsAtOnce) {
         {"camera turned", [] { view_rotation_angle += 10.0; }},
         {"zoomed", [] { view_fov_angle = 40.0; }},
         {"battle mode off", [] { battle_mode = 0; }},
-        {"painted",
-         [] {
-             turtle_pen_down(1);
-             turtle_step_forward(1, 60.0);
-         }},
+        {"painted", [] { turtle_pen_down(1), turtle_step_forward(1, 60.0); }},
         {"floor cleared", [] { field_set_color(0.3, 0.3, 0.3), field_clear(); }},
         {"top view", [] { bird_view_mode = 0; }},
     };
@@ -378,4 +489,83 @@ TEST(Scenery, KeptCopyShowsTheSameFrameAndEveryChangeShowsAtOnce) {
         change();
         three_frames(what);
     }
+}
+
+TEST(MainLoop, TimerPaceTitleAndWindowSize) {
+    open_test_window();
+    const auto ticks_in_a_second = [] {  // after 0.2 s to settle
+        run_loop_for(0.2);
+        const uint32_t start = elapsed_time;
+        run_loop_for(1.0);
+        return elapsed_time - start;
+    };
+    const uint32_t idle_ticks = ticks_in_a_second();
+    EXPECT_TRUE(idle_ticks >= 6 && idle_ticks <= 20) << idle_ticks;  // 80 ms: about 12.5
+    ASSERT_GE(generate_turtle(0, 0), 0);
+    // 8 ms period: about 125 a second on an idle machine, far fewer on a loaded one with a
+    // sanitizer build, but always well above the idle pace.
+    EXPECT_GE(ticks_in_a_second(), 25u);
+
+    // The title follows private mode at the next tick; a resized window snaps back to 512.
+    EXPECT_EQ(std::strncmp(window_title, "Kelpmoor @ ", 11), 0);
+    field_toggle_private_mode();
+    EXPECT_EQ(menuitem_need_to_change, 1);
+    for (int i = 0; i < 40 && menuitem_need_to_change; i++) run_loop_for(0.05);
+    EXPECT_EQ(menuitem_need_to_change, 0);
+
+    glutReshapeWindow(300, 200);
+    run_loop_for(0.5);
+    EXPECT_EQ(glutGet(GLUT_WINDOW_WIDTH), WINDOW_SIZE);
+    EXPECT_EQ(glutGet(GLUT_WINDOW_HEIGHT), WINDOW_SIZE);
+}
+
+TEST_F(CaptureTest, FileIsA512RgbPngWithItsFourTextsTopRowFirstAndAFailureIsReported) {
+    setenv("HOME", dir.c_str(), 1);
+    setenv("USER", "kelp-tester", 1);
+    // A blue (team 3) turtle near the top edge, facing east, on a black floor.
+    place(0, 0.5, 200.5, 0, 0, 3);
+    elapsed_time = 4242;
+    EXPECT_EQ(field_capture_screen(), 1);
+    const std::time_t before = std::time(nullptr);
+    display();
+    const std::time_t after = std::time(nullptr);
+    EXPECT_TRUE(capture_request.empty()) << "the request is served once";
+
+    // libpng aborts the test on a file that is not a PNG.
+    const decoded d = decode(dir / "kelpmoor-capture-4242.png");
+    EXPECT_EQ(std::make_tuple(d.width, d.height, d.depth, d.colour, d.interlace),
+              std::make_tuple(512u, 512u, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE));
+    char host[257] = {};  // the source is the host name, cut to 127 characters
+    gethostname(host, 256);
+    ASSERT_EQ(d.texts.size(), 4u);
+    const std::string &when = d.texts[3].second;
+    EXPECT_EQ(d.texts, (std::vector<std::pair<std::string, std::string>>{
+                           {"Author", "kelp-tester"}, {"Software", "kelpmoor for TAVI-RUNE by VX"},
+                           {"Source", std::string(host).substr(0, 127)}, {"Description", when}}));
+    // ctime text without its newline, taken while the frame was drawn.
+    char at_before[26], at_after[26];
+    EXPECT_TRUE(when == std::string(ctime_r(&before, at_before), 24) ||
+                when == std::string(ctime_r(&after, at_after), 24))
+        << when;
+
+    // Window row 456 (the turtle) is file row 55; window row 55 is file row 456.
+    ASSERT_EQ(d.rows.size(), 512u);
+    const unsigned char *turtle_px = &d.rows[55][256 * 3], *floor_px = &d.rows[456][256 * 3];
+    EXPECT_TRUE(turtle_px[2] > 200 && turtle_px[0] < 60) << "blue shell";
+    EXPECT_EQ(floor_px[0] + floor_px[1] + floor_px[2], 0);
+
+    // The author falls back and is cut; a capture into a missing directory leaves no file.
+    unsetenv("USER");
+    EXPECT_STREQ(make_capture_texts().author.data(), "unknown");
+    setenv("USER", "a-user-name-much-longer-than-thirty-one-characters", 1);
+    EXPECT_STREQ(make_capture_texts().author.data(), "a-user-name-much-longer-than-th");
+
+    const fs::path target = dir / "no-such-dir" / "shot.png";
+    capture_request = target.string();
+    testing::internal::CaptureStderr();
+    display();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "saveImageToPNG: cannot open file:" + target.string() + "\n");
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_TRUE(capture_request.empty());
 }

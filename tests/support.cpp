@@ -1,15 +1,43 @@
 // support.cpp: the shared test helpers.
 #include "support.h"
 
-#include <GL/freeglut.h>
 #include <dlfcn.h>
 #include <link.h>
 
 #include <cstring>
+#include <mutex>
 
-#include "kelpmoor.h"
+#include "tcpserver.h"
 
 void reset_world() { field_reset_world(); }
+
+namespace {
+
+struct FreshWorld : testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo &) override {
+        std::lock_guard lock(frame_rendering_mutex);
+        reset_world();
+    }
+};
+const bool fresh_world_before_each_test =
+    (testing::UnitTest::GetInstance()->listeners().Append(new FreshWorld), true);
+
+}  // namespace
+
+void place(int tid, double x, double y, double heading, uint32_t kind, int team) {
+    init_turtle(tid, tid, x, y, heading);
+    ttl[tid].status |= kind;
+    ttl[tid].team = team;
+    if (tid >= ntmax) ntmax = tid + 1;
+}
+
+void fill_history(int tid) {
+    for (int k = 0; k < NHISTORY; k++) {
+        ttl[tid].pos[k] = {10.0 * k + 1, -5.0 * k};
+        ttl[tid].col[k] = {0.1 * k, 0.5, 1.0 - 0.1 * k};
+        ttl[tid].width[k] = 1.0 + k;
+    }
+}
 
 // Keeps the GL driver loaded until the process ends: it is unloaded at exit otherwise, before
 // the leak check, whose reports then cannot name its frames for tests/lsan.supp to match.
@@ -34,17 +62,4 @@ void open_test_window() {
         opened = true;
     }
     reset_world();
-}
-
-void draw_one_frame() {
-    display_frame();
-    glFinish();
-}
-
-std::array<unsigned char, 3> read_pixel(int x, int y) {
-    std::array<unsigned char, 3> px{};
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_BACK);
-    glReadPixels(x, y, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, px.data());
-    return px;
 }

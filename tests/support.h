@@ -1,24 +1,37 @@
-// support.h: what every test needs: a fresh world, a window for drawing tests, captured output.
+// support.h: what every test needs: a fresh world, turtles placed by hand, a window for drawing
+// tests.
 #pragma once
 
 #include <gtest/gtest.h>
 
+// The standard headers most tests use.
+#include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
-// Returns the world and every flag to the state start-up leaves them in.
+#include "kelpmoor.h"
+#include "turtle.h"
+
+// Returns the world and every flag to the state start-up leaves them in. Every test starts
+// so: support.cpp resets the world, under the frame lock, before each test begins.
 void reset_world();
+
+// A live slot at (x, y) facing heading, driven by client tid, with extra kind bits
+// (ST_STONE, ST_ZOMBIE...) and a team; ntmax grows to cover it.
+void place(int tid, double x, double y, double heading = 0.0, uint32_t kind = 0, int team = 0);
+
+// A stroke in progress behind slot tid: history entry k at (10 k + 1, -5 k), in colour
+// (0.1 k, 0.5, 1 - 0.1 k), with width 1 + k.
+void fill_history(int tid);
 
 // Opens the real 512 x 512 window once per process (Xvfb in CI) and resets the world.
 // Drawing tests call display() or glutMainLoopEvent() themselves.
 void open_test_window();
-
-// One frame as the event loop would draw it.
-void draw_one_frame();
-
-// RGB of the back buffer's pixel at window coordinates (x, y), origin bottom-left, read after
-// the frame was drawn and before any swap (draw_one_frame leaves the back buffer readable).
-std::array<unsigned char, 3> read_pixel(int x, int y);
-
-// Window pixel of a field point in the top view: field (-256, -256) is pixel (0, 0).
-inline int field_to_pixel(double v) { return static_cast<int>(v + 256.0); }

@@ -1,17 +1,16 @@
 // unit_ppm.cpp: the binary PPM reader: size, comments, pixel order, and what it refuses.
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-
 #include "glutil.h"
 #include "support.h"
 
 namespace {
 
+namespace ti = testing::internal;  // captured standard output and error
+
 struct PpmTest : ::testing::Test {
     std::string path;
+    int w = -1, h = -1;
     void SetUp() override {
         char tmpl[] = "/tmp/kelpmoor-ppm-XXXXXX";
         const int fd = mkstemp(tmpl);
@@ -20,60 +19,44 @@ struct PpmTest : ::testing::Test {
         path = tmpl;
     }
     void TearDown() override { std::remove(path.c_str()); }
-    void write(const std::string &bytes) {
+    // The file holding bytes, read back.
+    unsigned char *read(const std::string &bytes) {
         FILE *fp = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(fp, nullptr);
         std::fwrite(bytes.data(), 1, bytes.size(), fp);
         std::fclose(fp);
+        return readPPMToImage(path.c_str(), &w, &h);
     }
 };
 
 }  // namespace
 
-TEST_F(PpmTest, ReadsP6SkippingCommentsAndStoresPixelsInReverse) {
-    std::string pixels;
-    for (int k = 0; k < 6; k++) pixels += {char(10 * k), char(10 * k + 1), char(10 * k + 2)};
-    write("P6\n# made by hand\n# second comment\n3 2\n255\n" + pixels);
-    int w = 0, h = 0;
-    testing::internal::CaptureStdout();
-    unsigned char *img = readPPMToImage(path.c_str(), &w, &h);
-    const std::string out = testing::internal::GetCapturedStdout();
-    ASSERT_NE(img, nullptr);
-    EXPECT_EQ(w, 3);
-    EXPECT_EQ(h, 2);
-    EXPECT_EQ(out, "reading:" + path + " width:3 height 2 max:255\n");
-    for (int k = 0; k < 6; k++) {
-        const unsigned char *triple = img + (5 - k) * 3;
-        EXPECT_EQ(triple[0], 10 * k);
-        EXPECT_EQ(triple[1], 10 * k + 1);
-        EXPECT_EQ(triple[2], 10 * k + 2);
+// Refusals first, while the size outputs are untouched.
+TEST_F(PpmTest, RefusesOtherFormatsBadSizesShortDataAndAMissingFileAndReadsP6InReverse) {
+    ti::CaptureStderr();
+    for (const char *bad : {"P3\n1 1\n255\n0 0 0\n", "P6\n0 4\n255\n", "P6\nwide high\n255\n"}) {
+        EXPECT_EQ(read(bad), nullptr) << bad;
     }
-    std::free(img);
-}
+    EXPECT_EQ(ti::GetCapturedStderr(), "") << "refusals are silent";
+    EXPECT_TRUE(w == -1 && h == -1);
 
-TEST_F(PpmTest, RefusesOtherFormatsBadSizesAndShortData) {
-    int w = -1, h = -1;
-    testing::internal::CaptureStderr();
-    write("P3\n1 1\n255\n0 0 0\n");
-    EXPECT_EQ(readPPMToImage(path.c_str(), &w, &h), nullptr);
-    write("P6\n0 4\n255\n");
-    EXPECT_EQ(readPPMToImage(path.c_str(), &w, &h), nullptr);
-    write("P6\nwide high\n255\n");
-    EXPECT_EQ(readPPMToImage(path.c_str(), &w, &h), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "refusals are silent";
-    EXPECT_EQ(w, -1);
-    EXPECT_EQ(h, -1);
+    ti::CaptureStdout();
+    EXPECT_EQ(read("P6\n2 2\n255\n" + std::string(9, 'x')), nullptr);  // one pixel short
+    ti::GetCapturedStdout();
 
-    testing::internal::CaptureStdout();
-    write("P6\n2 2\n255\n" + std::string(9, 'x'));  // one pixel short
-    EXPECT_EQ(readPPMToImage(path.c_str(), &w, &h), nullptr);
-    testing::internal::GetCapturedStdout();
-}
-
-TEST_F(PpmTest, MissingFileIsReported) {
     const std::string missing = path + "-gone";
-    int w = 0, h = 0;
-    testing::internal::CaptureStderr();
+    ti::CaptureStderr();
     EXPECT_EQ(readPPMToImage(missing.c_str(), &w, &h), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "cannot open file:" + missing + "\n");
+    EXPECT_EQ(ti::GetCapturedStderr(), "cannot open file:" + missing + "\n");
+
+    // Comments skipped, pixels stored last first.
+    std::string pixels, reversed;
+    for (int k = 0; k < 6; k++) pixels += {char(10 * k), char(10 * k + 1), char(10 * k + 2)};
+    for (int k = 5; k >= 0; k--) reversed += pixels.substr(3 * k, 3);
+    ti::CaptureStdout();
+    unsigned char *img = read("P6\n# made by hand\n# second comment\n3 2\n255\n" + pixels);
+    EXPECT_EQ(ti::GetCapturedStdout(), "reading:" + path + " width:3 height 2 max:255\n");
+    ASSERT_NE(img, nullptr);
+    EXPECT_TRUE(w == 3 && h == 2) << w << " x " << h;
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(img), 18), reversed);
+    std::free(img);
 }

@@ -301,7 +301,7 @@ bool same_vertex(const mesh_vertex &a, const mesh_vertex &b) {
 
 // The rings repeat each pole once per slice and each seam vertex twice. Stores every vertex
 // once, within its part, so the head and leg ranges stay whole, and drops the faces that
-// collapse to a line or a point, as the toolkit's own solids have none: a quarter fewer
+// collapse to a line or a point, as the toolkit's own solids have none: two fifths fewer
 // vertices and a ninth fewer faces to transform, nothing less drawn.
 void weld(turtle_mesh &m) {
     std::vector<std::size_t> bounds = {0, m.head_begin};

@@ -61,15 +61,31 @@ void set_emission_and_colour(float r, float g, float b, float a) {
 
 // ---- Batches: the states of one kind of quad set once around many quads ------------------
 
-void beginIcons(int slot) {
+namespace {
+
+// Quads textured from one slot in the given texture mode, back faces culled.
+void begin_slot_quads(int slot, GLint env_mode) {
     ensure_slot(slot);
     glEnable(GL_CULL_FACE);
     glCullFace(GL_BACK);
-    glEnable(GL_BLEND);
     glEnable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, obj_textures[slot]);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, env_mode);
     glBegin(GL_QUADS);
+}
+
+void end_slot_quads() {
+    glEnd();
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_CULL_FACE);
+}
+
+}  // namespace
+
+void beginIcons(int slot) {
+    glEnable(GL_BLEND);
+    begin_slot_quads(slot, GL_REPLACE);
 }
 
 void drawIconQuad(double x, double y, double z) {
@@ -85,26 +101,15 @@ void drawIconQuad(double x, double y, double z) {
 }
 
 void endIcons() {
-    glEnd();
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glDisable(GL_TEXTURE_2D);
+    end_slot_quads();
     glDisable(GL_BLEND);
-    glDisable(GL_CULL_FACE);
 }
 
 double coinIconHeight(int order) {
     return COIN_BASE_HEIGHT + COIN_STACK_HEIGHT * order / (ncoin + 1);
 }
 
-void beginStoneWalls() {
-    ensure_slot(TEX_STONE);
-    glEnable(GL_CULL_FACE);
-    glCullFace(GL_BACK);
-    glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, obj_textures[TEX_STONE]);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-    glBegin(GL_QUADS);
-}
+void beginStoneWalls() { begin_slot_quads(TEX_STONE, GL_MODULATE); }
 
 void drawStoneWallFace(double x0, double y0, double x1, double y1, double nx, double ny) {
     const double s = std::hypot(x1 - x0, y1 - y0) * WALL_TEX_REPEAT;
@@ -119,12 +124,7 @@ void drawStoneWallFace(double x0, double y0, double x1, double y1, double nx, do
     glVertex3d(x1, y1, 0.0);
 }
 
-void endStoneWalls() {
-    glEnd();
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glDisable(GL_TEXTURE_2D);
-    glDisable(GL_CULL_FACE);
-}
+void endStoneWalls() { end_slot_quads(); }
 
 namespace {
 

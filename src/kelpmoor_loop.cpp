@@ -28,9 +28,10 @@ void create_paint_layer() {
     define_window_copy_texture(bg_textures, bg_tex_buffer.data());
 }
 
-// On two cores the software renderer's drawing threads cost more in hand-overs than they win:
-// drawing on the main thread gave the shortest and the steadiest frames there, and it leaves
-// a core to the command server. A value the user set stands.
+// On two cores the software renderer's drawing threads cost more in hand-overs than they win
+// for most frames: drawing on the main thread gave the steadiest frames there (frames that
+// redraw the whole scenery are the exception), and it leaves a core to the command server.
+// A value the user set stands.
 void choose_renderer_threads() {
     if (std::getenv("LP_NUM_THREADS") != nullptr) return;
     if (std::thread::hardware_concurrency() <= 2) setenv("LP_NUM_THREADS", "0", 0);

@@ -33,7 +33,6 @@ void create_paint_layer() {
 // redraw the whole scenery are the exception), and it leaves a core to the command server.
 // A value the user set stands.
 void choose_renderer_threads() {
-    if (std::getenv("LP_NUM_THREADS") != nullptr) return;
     if (std::thread::hardware_concurrency() <= 2) setenv("LP_NUM_THREADS", "0", 0);
 }
 

@@ -11,11 +11,12 @@
 #include <cstdio>
 #include <vector>
 
-#include "glutil.h"
-#include "kelpmoor.h"
-#include "paint.h"
-#include "scenery.h"
-#include "tcpserver.h"
+#include "draw/glutil.h"
+#include "draw/frame.h"
+#include "world/field.h"
+#include "draw/paint.h"
+#include "draw/scenery.h"
+#include "server/tcpserver.h"
 
 namespace {
 

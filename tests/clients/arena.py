@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Runs a command against a real Kelpmoor: starts the program on two free ports, waits until
+its command port listens, runs the command with KELPMOOR_PORT set, then stops the program.
+
+    arena.py path/to/kelpmoor -- command args...
+
+The program's HOME is a fresh directory (captures land there, given to the command as
+KELPMOOR_HOME). Exit status: the command's, or 1 when the arena does not come up.
+"""
+
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+# Sanitizer builds start slowly, and the machine may be busy.
+START_SECONDS = float(os.environ.get("KELPMOOR_START_SECONDS", "90"))
+
+
+def free_ports(n):
+    socks = []
+    for _ in range(n):
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        socks.append(s)
+    ports = [s.getsockname()[1] for s in socks]
+    for s in socks:
+        s.close()
+    return ports
+
+
+def listening(port):
+    """True when some socket listens on port. Read from /proc, since connecting would give the
+    arena a client and leave a zombie turtle behind."""
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        try:
+            with open(table) as f:
+                next(f)
+                for line in f:
+                    fields = line.split()
+                    if fields[3] == "0A" and int(fields[1].rsplit(":", 1)[1], 16) == port:
+                        return True
+        except OSError:
+            pass
+    return False
+
+
+def main(argv):
+    if len(argv) < 4 or argv[2] != "--":
+        print(__doc__, file=sys.stderr)
+        return 2
+    program, command = argv[1], argv[3:]
+    port, http_port = free_ports(2)
+    home = tempfile.mkdtemp(prefix="kelpmoor-arena-")
+    env = dict(os.environ, KELPMOOR_PORT=str(port), KELPMOOR_HTTP_PORT=str(http_port),
+               HOME=home)
+    log_path = os.path.join(home, "kelpmoor.log")
+    with open(log_path, "wb") as log:
+        arena = subprocess.Popen([program], env=env, stdout=log, stderr=subprocess.STDOUT,
+                                 start_new_session=True)
+    show_log = False
+    try:
+        deadline = time.monotonic() + START_SECONDS
+        while not listening(port):
+            if arena.poll() is not None or time.monotonic() > deadline:
+                print(f"arena.py: kelpmoor did not listen on port {port}", file=sys.stderr)
+                show_log = True
+                return 1
+            time.sleep(0.1)
+        cmd_env = dict(os.environ, KELPMOOR_PORT=str(port), KELPMOOR_HTTP_PORT=str(http_port),
+                       KELPMOOR_HOME=home)
+        status = subprocess.call(command, env=cmd_env)
+        if status != 0 or os.environ.get("KELPMOOR_ARENA_LOG"):
+            show_log = True
+        return status
+    finally:
+        if arena.poll() is None:
+            os.killpg(arena.pid, signal.SIGTERM)
+            try:
+                arena.wait(10)
+            except subprocess.TimeoutExpired:
+                os.killpg(arena.pid, signal.SIGKILL)
+                arena.wait()
+        if show_log:
+            with open(log_path, errors="replace") as f:
+                sys.stderr.write("---- kelpmoor's output ----\n" + f.read()[-20000:])
+        shutil.rmtree(home, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,136 @@
+#!/usr/bin/env python3
+"""Runs every example session of docs/protocol.md against the arena on KELPMOOR_PORT and checks
+each reply. The notation is described at the end of that file. Raw sockets on purpose: the
+reference must hold whatever the client libraries do.
+
+    check_protocol_doc.py docs/protocol.md
+"""
+
+import os
+import re
+import socket
+import sys
+
+TIMEOUT = 20.0  # seconds for one reply; sanitizer builds under load are slow
+
+PLACEHOLDERS = {
+    "tick": r"\d+",
+    "events": r"\d+",
+    "int": r"-?\d+",
+    "real": r"-?\d+\.\d{6}",
+    "ok": r"(?:OK|ERR)",
+    "any": r".*",
+}
+
+
+def sessions(markdown):
+    """(first line number, [(connection, kind, text, line number)]) per kelpmoor block."""
+    found = []
+    current = None
+    for number, line in enumerate(markdown.splitlines(), 1):
+        if current is None:
+            if line.strip() == "```kelpmoor":
+                current = (number, [])
+            continue
+        if line.strip() == "```":
+            found.append(current)
+            current = None
+            continue
+        m = re.match(r"^([a-z]?)([<>]) ?(.*)$", line)
+        if m is None:
+            raise SystemExit(f"line {number}: not an example line: {line!r}")
+        current[1].append((m.group(1) or "-", m.group(2), m.group(3), number))
+    if current is not None:
+        raise SystemExit(f"line {current[0]}: unterminated example block")
+    return found
+
+
+def expand_command(text):
+    return re.sub(r"\{(\d+)\*(.)\}", lambda m: m.group(2) * int(m.group(1)), text)
+
+
+def reply_pattern(text):
+    parts = re.split(r"\{(\w+)\}", text)
+    out = []
+    for i, part in enumerate(parts):
+        out.append(PLACEHOLDERS[part] if i % 2 else re.escape(part))
+    return re.compile("^" + "".join(out) + "$")
+
+
+class Connection:
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT)
+        self.pending = b""
+
+    def send(self, text):
+        self.sock.sendall(text.encode() + b"\n")
+
+    def line(self):
+        while b"\n" not in self.pending:
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                raise ConnectionError("the server closed the connection")
+            self.pending += chunk
+        line, _, self.pending = self.pending.partition(b"\n")
+        return line.decode("ascii", "replace")
+
+
+def run_session(port, start, lines):
+    conns = {}
+    failures = []
+
+    def conn(name):
+        if name not in conns:
+            c = Connection(port)
+            c.send("C A")
+            c.line()
+            conns[name] = c
+        return conns[name]
+
+    # Open the connections in order of first use before anything runs, as the notation says.
+    for name, _, _, _ in lines:
+        conn(name)
+    for name, kind, text, number in lines:
+        c = conns[name]
+        if kind == ">":
+            c.send(expand_command(text))
+            continue
+        try:
+            got = c.line()
+        except (OSError, ConnectionError) as e:
+            failures.append(f"line {number}: expected {text!r}, got no reply ({e})")
+            return failures
+        if not reply_pattern(text).match(got):
+            failures.append(f"line {number}: expected {text!r}, got {got!r}")
+    for name, c in conns.items():
+        c.send(".")
+        try:
+            got = c.line()
+        except (OSError, ConnectionError) as e:
+            got = f"no reply ({e})"
+        if not reply_pattern("OK @ {tick} {events}").match(got):
+            failures.append(f"session at line {start}, connection {name}: a reply not in the "
+                            f"example came first: {got!r}")
+        c.sock.close()
+    return failures
+
+
+def main(argv):
+    path = argv[1] if len(argv) > 1 else "docs/protocol.md"
+    port = int(os.environ.get("KELPMOOR_PORT", "2222"))
+    with open(path) as f:
+        found = sessions(f.read())
+    if not found:
+        print(f"{path}: no examples", file=sys.stderr)
+        return 1
+    failures = []
+    for start, lines in found:
+        failures += run_session(port, start, lines)
+    for f in failures:
+        print(f"{path}: {f}", file=sys.stderr)
+    print(f"{len(found)} example sessions, {len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

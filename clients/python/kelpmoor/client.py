@@ -275,7 +275,9 @@ class Turtle(Commands):
             try:
                 self._sock.sendall(data)
             except socket.timeout:
-                raise ReplyTimeout("the server does not take our commands") from None
+                self.close()
+                raise ReplyTimeout("the server does not take our commands; connection closed") \
+                    from None
             except OSError as e:
                 self.close()
                 raise ConnectionClosed(f"connection lost while sending: {e}") from None
@@ -297,8 +299,10 @@ class Turtle(Commands):
             try:
                 chunk = self._sock.recv(65536)
             except socket.timeout:
-                raise ReplyTimeout(f"no reply within the timeout ({outstanding} awaited)") \
-                    from None
+                # Replies may still come: later ones would be matched to the wrong commands.
+                self.close()
+                raise ReplyTimeout(f"no reply within the timeout ({outstanding} awaited); "
+                                   "connection closed") from None
             except OSError as e:
                 self.close()
                 raise ConnectionClosed(f"connection lost: {e}") from None

@@ -51,7 +51,7 @@ class ConnectionClosed(KelpmoorError, ConnectionError):
 
 
 class ReplyTimeout(KelpmoorError, TimeoutError):
-    """No complete reply within the connection's timeout."""
+    """No complete reply within the connection's timeout; the connection is closed with it."""
 
 
 class ProtocolError(KelpmoorError):

@@ -1,0 +1,385 @@
+// kelpmoor_client.cpp: the Kelpmoor client: command texts, reply parsing, and the connection.
+#include "kelpmoor_client.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <utility>
+
+namespace kelpmoor {
+
+namespace {
+
+const char *const EVENT_NAMES[] = {"hit",           "bumped_turtle",  "bumped_doughnut",
+                                   "bumped_stone",  "bumped_wall",    "coin_nearby",
+                                   "seen_by_finder", "seen_by_radar", "team_message"};
+
+std::string number(double v) {
+    if (!std::isfinite(v)) throw FramingError("not a finite number");
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return buf;
+}
+
+std::string hex_text(std::string_view text, std::size_t limit) {
+    if (text.find('\0') != std::string_view::npos) throw FramingError("text with a zero byte");
+    if (text.size() > limit) {
+        throw FramingError("text of " + std::to_string(text.size()) + " bytes, at most " +
+                           std::to_string(limit));
+    }
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : text) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+bool printable(char c) { return c >= ' ' && c <= '~'; }
+
+// The payload's numbers; throws ProtocolError when there are not `count` of them.
+std::vector<double> numbers(const Reply &r, std::size_t count) {
+    std::vector<double> v;
+    const char *p = r.payload.c_str();
+    while (*p != '\0') {
+        char *end = nullptr;
+        double d = std::strtod(p, &end);
+        if (end == p) break;
+        v.push_back(d);
+        p = end;
+    }
+    if (v.size() != count) throw ProtocolError("unexpected payload: \"" + r.payload + "\"");
+    return v;
+}
+
+Reply checked_query(const Reply &r) {
+    if (r.payload.empty()) throw ProtocolError("a query answered without a payload");
+    return r;
+}
+
+}  // namespace
+
+std::vector<std::string> Events::names() const {
+    std::vector<std::string> out;
+    for (unsigned i = 0; i < 9; i++) {
+        if (bits & (1u << i)) out.emplace_back(EVENT_NAMES[i]);
+    }
+    return out;
+}
+
+Reply parse_reply(std::string_view line) {
+    // "[payload ]OK|ERR @ <tick> <events>": the last " @ " is the reply's own, since only
+    // digits follow it.
+    auto bad = [&] { return ProtocolError("not a reply: \"" + std::string(line) + "\""); };
+    auto digits = [&](std::string_view s) {
+        if (s.empty() || s.size() > 19) throw bad();
+        unsigned long v = 0;
+        for (char c : s) {
+            if (!std::isdigit(static_cast<unsigned char>(c))) throw bad();
+            v = v * 10 + static_cast<unsigned long>(c - '0');
+        }
+        return v;
+    };
+    std::size_t at = line.rfind(" @ ");
+    if (at == std::string_view::npos) throw bad();
+    std::string_view tail = line.substr(at + 3);
+    std::size_t sp = tail.find(' ');
+    if (sp == std::string_view::npos) throw bad();
+    Reply r;
+    r.tick = digits(tail.substr(0, sp));
+    r.events.bits = static_cast<unsigned>(digits(tail.substr(sp + 1)));
+    std::string_view head = line.substr(0, at);
+    std::size_t last = head.rfind(' ');
+    std::string_view status = last == std::string_view::npos ? head : head.substr(last + 1);
+    if (last != std::string_view::npos) r.payload = std::string(head.substr(0, last));
+    if (status == "OK") {
+        r.ok = true;
+    } else if (status != "ERR") {
+        throw bad();
+    }
+    return r;
+}
+
+Position as_position(const Reply &r) {
+    auto v = numbers(checked_query(r), 2);
+    return {v[0], v[1]};
+}
+double as_double(const Reply &r) { return numbers(checked_query(r), 1)[0]; }
+long as_long(const Reply &r) { return static_cast<long>(numbers(checked_query(r), 1)[0]); }
+bool as_flag(const Reply &r) { return as_long(r) != 0; }
+Finder as_finder(const Reply &r) {
+    auto v = numbers(checked_query(r), 2);
+    return {static_cast<int>(v[0]), static_cast<int>(v[1])};
+}
+Radar as_radar(const Reply &r) {
+    auto v = numbers(checked_query(r), 2);
+    return {r.ok, v[0], static_cast<int>(v[1])};
+}
+Sonar as_sonar(const Reply &r) {
+    auto v = numbers(checked_query(r), 3);
+    return {v[0] != 0, v[1] != 0, v[2] != 0};
+}
+Board as_board(const Reply &r) {
+    checked_query(r);
+    std::size_t sp = r.payload.find(' ');
+    Board b;
+    b.tick = std::strtoul(r.payload.c_str(), nullptr, 10);
+    if (sp != std::string::npos) b.text = r.payload.substr(sp + 1);
+    return b;
+}
+
+namespace cmd {
+std::string check(std::string_view command) {
+    if (command.find_first_not_of(' ') == std::string_view::npos) {
+        throw FramingError("empty command");
+    }
+    for (char c : command) {
+        if (c == ';' || !printable(c)) {
+            throw FramingError("command with a ';' or a byte that is not printable ASCII");
+        }
+    }
+    if (command.size() > MAX_COMMAND) {
+        throw FramingError("command of " + std::to_string(command.size()) +
+                           " characters, at most " + std::to_string(MAX_COMMAND));
+    }
+    return std::string(command);
+}
+std::string forward(double d) { return "F " + number(d); }
+std::string back(double d) { return "B " + number(d); }
+std::string left(double a) { return "T L " + number(a); }
+std::string right(double a) { return "T R " + number(a); }
+std::string head(char compass) {
+    char c = static_cast<char>(std::toupper(static_cast<unsigned char>(compass)));
+    if (std::strchr("ENWS", c) == nullptr || c == '\0') {
+        throw FramingError("not a compass heading (E, N, W, S)");
+    }
+    return std::string("T ") + c;
+}
+std::string jump(double x, double y) { return "J " + number(x) + " " + number(y); }
+std::string jump_by(double dx, double dy) { return "G " + number(dx) + " " + number(dy); }
+std::string reset() { return "C"; }
+std::string home() { return "C H"; }
+std::string clear_floor() { return "C F"; }
+std::string clear_all() { return "C A"; }
+std::string pen_down() { return "P D"; }
+std::string pen_up() { return "P U"; }
+std::string color(double r, double g, double b) {
+    return "K " + number(r) + " " + number(g) + " " + number(b);
+}
+std::string width(double w) { return "W " + number(w); }
+std::string line_style(std::string_view style) {
+    if (style == "line") return "L -";
+    if (style == "fill") return "L S";
+    if (style == "points") return "L P";
+    if (style == "brush") return "L B";
+    throw FramingError("not a line style (line, fill, points, brush)");
+}
+std::string print_text(std::string_view text) { return "S " + hex_text(text, MAX_PRINT); }
+std::string name(std::string_view text) { return "N " + hex_text(text, MAX_NAME); }
+std::string floor_color(double r, double g, double b) {
+    return "H " + number(r) + " " + number(g) + " " + number(b);
+}
+std::string join_team(int team) { return "I " + std::to_string(team); }
+std::string post(std::string_view message) {
+    for (char c : message) {
+        if (c == ';' || !printable(c)) {
+            throw FramingError("team message with ';' or a byte that is not printable ASCII");
+        }
+    }
+    return check("U " + std::string(message));
+}
+std::string enable_events(unsigned mask) { return "Y + " + std::to_string(mask); }
+std::string disable_events(unsigned mask) { return "Y - " + std::to_string(mask); }
+std::string finder_range(double d) { return "E " + number(d); }
+std::string doughnut() { return "D"; }
+std::string robot() { return "R"; }
+std::string battle_mode(bool on) { return on ? "!" : "! U"; }
+std::string noop() { return "."; }
+std::string fire() { return "X"; }
+std::string pick_coin() { return "O"; }
+std::string drop_coin() { return "O S"; }
+std::string scatter_coin() { return "O X"; }
+std::string borrow_coins() { return "O B"; }
+std::string query(char letter) { return check(std::string("Q ") + letter); }
+std::string radar(int n) { return "Q R " + std::to_string(n); }
+}  // namespace cmd
+
+Turtle Turtle::connect(const std::string &host, int port, double timeout) {
+    if (port == 0) {
+        const char *env = std::getenv("KELPMOOR_PORT");
+        port = env != nullptr && *env != '\0' ? std::atoi(env) : DEFAULT_PORT;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *res = nullptr;
+    std::string where = host + ":" + std::to_string(port);
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &res) != 0) {
+        throw ConnectionClosed("cannot resolve " + host);
+    }
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        freeaddrinfo(res);
+        throw ConnectionClosed("cannot open a socket");
+    }
+    int rc = ::connect(fd, res->ai_addr, res->ai_addrlen);
+    freeaddrinfo(res);
+    Turtle t(fd, timeout);
+    if (rc != 0 && errno == EINPROGRESS) {
+        pollfd p{fd, POLLOUT, 0};
+        int ready;
+        do {
+            ready = poll(&p, 1, t.timeout_ms_ > 0 ? t.timeout_ms_ : -1);
+        } while (ready < 0 && errno == EINTR);
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (ready == 1) getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        rc = ready == 1 && err == 0 ? 0 : -1;
+        if (ready == 0) throw ReplyTimeout("no connection to " + where + " within the timeout");
+        errno = err;
+    }
+    if (rc != 0) throw ConnectionClosed("cannot connect to " + where + ": " + std::strerror(errno));
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return t;
+}
+
+Turtle::Turtle(Turtle &&o) noexcept
+    : fd_(std::exchange(o.fd_, -1)), timeout_ms_(o.timeout_ms_), pending_(std::move(o.pending_)),
+      last_(std::move(o.last_)), events_(o.events_) {}
+
+Turtle &Turtle::operator=(Turtle &&o) noexcept {
+    if (this != &o) {
+        close();
+        fd_ = std::exchange(o.fd_, -1);
+        timeout_ms_ = o.timeout_ms_;
+        pending_ = std::move(o.pending_);
+        last_ = std::move(o.last_);
+        events_ = o.events_;
+    }
+    return *this;
+}
+
+Turtle::~Turtle() { close(); }
+
+void Turtle::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+Events Turtle::take_events() { return std::exchange(events_, Events{}); }
+
+void Turtle::record(const Reply &r) {
+    events_.bits |= r.events.bits;
+    last_ = r;
+}
+
+Reply Turtle::send(std::string_view command) {
+    std::string text = cmd::check(command);
+    if (fd_ < 0) throw ConnectionClosed("connection already closed");
+    write_all(text + "\n");
+    Reply r = parse_reply(read_line(1));
+    record(r);
+    return r;
+}
+
+std::vector<Reply> Turtle::pipeline(const std::vector<std::string> &commands) {
+    for (const auto &c : commands) cmd::check(c);
+    if (fd_ < 0) throw ConnectionClosed("connection already closed");
+    std::vector<Reply> replies;
+    replies.reserve(commands.size());
+    for (std::size_t start = 0; start < commands.size(); start += PIPELINE_WINDOW) {
+        std::size_t end = std::min(commands.size(), start + PIPELINE_WINDOW);
+        std::string data;
+        for (std::size_t i = start; i < end; i++) data += commands[i] + "\n";
+        write_all(data);
+        for (std::size_t i = start; i < end; i++) {
+            replies.push_back(parse_reply(read_line(end - i)));
+            record(replies.back());
+        }
+    }
+    return replies;
+}
+
+void Turtle::write_all(const std::string &data) {
+    std::size_t off = 0;
+    while (off < data.size()) {
+        ssize_t n = ::send(fd_, data.data() + off, data.size() - off, MSG_NOSIGNAL);
+        if (n > 0) {
+            off += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p{fd_, POLLOUT, 0};
+            int ready = poll(&p, 1, timeout_ms_ > 0 ? timeout_ms_ : -1);
+            if (ready == 0) {
+                close();
+                throw ReplyTimeout("the server does not take our commands; connection closed");
+            }
+            continue;
+        }
+        std::string why = std::strerror(errno);
+        close();
+        throw ConnectionClosed("connection lost while sending: " + why);
+    }
+}
+
+std::string Turtle::read_line(std::size_t awaited) {
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms_);
+    for (;;) {
+        std::size_t lf = pending_.find('\n');
+        if (lf != std::string::npos) {
+            std::string line = pending_.substr(0, lf);
+            pending_.erase(0, lf + 1);
+            return line;
+        }
+        char buf[65536];
+        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        if (n > 0) {
+            pending_.append(buf, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            int wait = -1;
+            if (timeout_ms_ > 0) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - Clock::now());
+                wait = static_cast<int>(std::max<long long>(0, left.count()));
+            }
+            pollfd p{fd_, POLLIN, 0};
+            int ready = poll(&p, 1, wait);
+            if (ready == 0) {
+                // Replies may still come: later ones would be matched to the wrong commands.
+                close();
+                throw ReplyTimeout("no reply within the timeout (" + std::to_string(awaited) +
+                                   " awaited); connection closed");
+            }
+            continue;
+        }
+        std::string why = n == 0 ? "" : std::string(": ") + std::strerror(errno);
+        bool cut = !pending_.empty();
+        close();
+        throw ConnectionClosed("the server closed the connection with " +
+                               std::to_string(awaited) + " replies awaited" +
+                               (cut ? " (one cut short)" : "") + why);
+    }
+}
+
+}  // namespace kelpmoor

@@ -1,0 +1,30 @@
+# Tests of the client libraries, the protocol reference and the example bots. Each runs beside
+# a real Kelpmoor that tests/clients/arena.py starts on free ports (under the test display) and
+# stops afterwards. Skipped when Python 3 (needed by the harness) is missing; the JavaScript
+# ones when Node is missing.
+find_program(KELPMOOR_PYTHON NAMES python3)
+find_program(KELPMOOR_NODE NAMES node nodejs)
+if(NOT KELPMOOR_PYTHON)
+    message(STATUS "python3 not found: the client and protocol tests are not built")
+    return()
+endif()
+
+add_executable(kelpmoor_client_tests ${CMAKE_CURRENT_LIST_DIR}/cpp_client_test.cpp)
+target_link_libraries(kelpmoor_client_tests PRIVATE kelpmoor_client GTest::gtest_main)
+
+set(arena ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/arena.py $<TARGET_FILE:kelpmoor> --)
+function(kelpmoor_client_test name)
+    add_test(NAME ${name} COMMAND ${arena} ${ARGN} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
+    # The sanitizer builds' program starts and runs slowly: give every test room.
+    set_tests_properties(${name} PROPERTIES LABELS "net;clients" TIMEOUT 600
+                         ENVIRONMENT "${KELPMOOR_TEST_ENV}")
+endfunction()
+
+kelpmoor_client_test(clients_protocol_reference
+    ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_protocol_doc.py docs/protocol.md)
+kelpmoor_client_test(clients_python
+    ${KELPMOOR_PYTHON} -m unittest discover -s clients/python/tests -v)
+if(KELPMOOR_NODE)
+    kelpmoor_client_test(clients_js ${KELPMOOR_NODE} --test clients/js/test/)
+endif()
+kelpmoor_client_test(clients_cpp $<TARGET_FILE:kelpmoor_client_tests>)

@@ -4,8 +4,10 @@ its command port listens, runs the command with KELPMOOR_PORT set, then stops th
 
     arena.py path/to/kelpmoor -- command args...
 
-The program's HOME is a fresh directory (captures land there, given to the command as
-KELPMOOR_HOME). Exit status: the command's, or 1 when the arena does not come up.
+The program gets an X server of its own (Xvfb, when installed), so that its window is the only
+one there and no other test's window covers it; the command runs on the same display. The
+program's HOME is a fresh directory where its captures land; the command gets it as
+KELPMOOR_HOME. Exit status: the command's, or 1 when the arena does not come up.
 """
 
 import os
@@ -49,6 +51,38 @@ def listening(port):
     return False
 
 
+def start_x_server():
+    """(process, ":n") of a new Xvfb, or (None, None) without one."""
+    xvfb = shutil.which("Xvfb")
+    if xvfb is None:
+        return None, None
+    read_end, write_end = os.pipe()
+    proc = subprocess.Popen([xvfb, "-displayfd", str(write_end), "-screen", "0", "800x600x24",
+                             "-nolisten", "tcp"], pass_fds=(write_end,),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as f:
+        number = f.readline().strip()
+    if not number:
+        proc.kill()
+        proc.wait()
+        return None, None
+    return proc, ":" + number
+
+
+def stop(proc, group=False):
+    """Ends proc (and its process group when it leads one)."""
+    if proc is None or proc.poll() is not None:
+        return
+    kill = (lambda sig: os.killpg(proc.pid, sig)) if group else proc.send_signal
+    kill(signal.SIGTERM)
+    try:
+        proc.wait(10)
+    except subprocess.TimeoutExpired:
+        kill(signal.SIGKILL)
+        proc.wait()
+
+
 def main(argv):
     if len(argv) < 4 or argv[2] != "--":
         print(__doc__, file=sys.stderr)
@@ -56,8 +90,9 @@ def main(argv):
     program, command = argv[1], argv[3:]
     port, http_port = free_ports(2)
     home = tempfile.mkdtemp(prefix="kelpmoor-arena-")
-    env = dict(os.environ, KELPMOOR_PORT=str(port), KELPMOOR_HTTP_PORT=str(http_port),
-               HOME=home)
+    xserver, display = start_x_server()
+    base = dict(os.environ, DISPLAY=display) if display else dict(os.environ)
+    env = dict(base, KELPMOOR_PORT=str(port), KELPMOOR_HTTP_PORT=str(http_port), HOME=home)
     log_path = os.path.join(home, "kelpmoor.log")
     with open(log_path, "wb") as log:
         arena = subprocess.Popen([program], env=env, stdout=log, stderr=subprocess.STDOUT,
@@ -71,20 +106,15 @@ def main(argv):
                 show_log = True
                 return 1
             time.sleep(0.1)
-        cmd_env = dict(os.environ, KELPMOOR_PORT=str(port), KELPMOOR_HTTP_PORT=str(http_port),
+        cmd_env = dict(base, KELPMOOR_PORT=str(port), KELPMOOR_HTTP_PORT=str(http_port),
                        KELPMOOR_HOME=home)
         status = subprocess.call(command, env=cmd_env)
         if status != 0 or os.environ.get("KELPMOOR_ARENA_LOG"):
             show_log = True
         return status
     finally:
-        if arena.poll() is None:
-            os.killpg(arena.pid, signal.SIGTERM)
-            try:
-                arena.wait(10)
-            except subprocess.TimeoutExpired:
-                os.killpg(arena.pid, signal.SIGKILL)
-                arena.wait()
+        stop(arena, group=True)
+        stop(xserver)
         if show_log:
             with open(log_path, errors="replace") as f:
                 sys.stderr.write("---- kelpmoor's output ----\n" + f.read()[-20000:])

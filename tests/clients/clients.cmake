@@ -17,7 +17,7 @@ function(kelpmoor_client_test name)
     add_test(NAME ${name} COMMAND ${arena} ${ARGN} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})
     # The sanitizer builds' program starts and runs slowly: give every test room.
     set_tests_properties(${name} PROPERTIES LABELS "net;clients" TIMEOUT 600
-                         ENVIRONMENT "${KELPMOOR_TEST_ENV}")
+                         ENVIRONMENT "${KELPMOOR_TEST_ENV};KELPMOOR_NODE=${KELPMOOR_NODE}")
 endfunction()
 
 kelpmoor_client_test(clients_protocol_reference
@@ -28,3 +28,13 @@ if(KELPMOOR_NODE)
     kelpmoor_client_test(clients_js ${KELPMOOR_NODE} --test clients/js/test/)
 endif()
 kelpmoor_client_test(clients_cpp $<TARGET_FILE:kelpmoor_client_tests>)
+
+# Each example bot runs a few seconds and must leave its effect.
+set(check_example ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_examples.py)
+kelpmoor_client_test(example_spiral_painter ${check_example} spiral)
+kelpmoor_client_test(example_coin_collector ${check_example} coins $<TARGET_FILE:coin_collector>)
+if(KELPMOOR_NODE)
+    kelpmoor_client_test(example_wall_follower ${check_example} wall)
+    kelpmoor_client_test(example_battle_bot ${check_example} battle)
+    kelpmoor_client_test(example_team_vs_robots ${check_example} team)
+endif()

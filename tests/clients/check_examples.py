@@ -1,0 +1,245 @@
+#!/usr/bin/env python3
+"""Runs one example bot for a few seconds against the arena of tests/clients/arena.py and checks
+that it left the effect it exists for.
+
+    check_examples.py spiral | wall | coins COIN_COLLECTOR | battle | team
+
+spiral: the program's own capture (key p, sent to its window) shows a spiral of many colours;
+wall: the follower kept the wall beside it and went round; coins: a coin was picked; battle:
+a shot was fired (it cost a point); team: the team script ran its bots to the end.
+"""
+
+import ctypes
+import ctypes.util
+import glob
+import math
+import os
+import re
+import struct
+import subprocess
+import sys
+import time
+import zlib
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+EXAMPLES = os.path.join(ROOT, "examples")
+RUN_LIMIT = 300  # seconds a bot may take, sanitizer builds included
+
+
+def run(cmd):
+    print("running:", " ".join(cmd), flush=True)
+    done = subprocess.run(cmd, capture_output=True, text=True, timeout=RUN_LIMIT)
+    sys.stdout.write(done.stdout)
+    sys.stderr.write(done.stderr)
+    if done.returncode != 0:
+        raise SystemExit(f"exit status {done.returncode}")
+    return done.stdout
+
+
+def tally(out, line_start):
+    """The last line starting with line_start, as {word: number} of its word-number pairs."""
+    lines = [l for l in out.splitlines() if l.startswith(line_start)]
+    if not lines:
+        raise SystemExit(f"no line starting with {line_start!r} in the output")
+    words = lines[-1].split()
+    return {w: float(v) for w, v in zip(words, words[1:]) if re.fullmatch(r"-?[\d.]+", v)}
+
+
+# ---- The capture: key p sent to the arena's window, then the PNG it writes. ----
+
+class XKeyEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                ("window", ctypes.c_ulong), ("root", ctypes.c_ulong),
+                ("subwindow", ctypes.c_ulong), ("time", ctypes.c_ulong),
+                ("x", ctypes.c_int), ("y", ctypes.c_int), ("x_root", ctypes.c_int),
+                ("y_root", ctypes.c_int), ("state", ctypes.c_uint), ("keycode", ctypes.c_uint),
+                ("same_screen", ctypes.c_int), ("pad", ctypes.c_char * 128)]
+
+
+def press_key(key):
+    """Sends a key press and release to the arena's window: the top-level window named
+    "... Kelpmoor @ host" on this display (arena.py gives every arena a display of its own)."""
+    x = ctypes.cdll.LoadLibrary(ctypes.util.find_library("X11") or "libX11.so.6")
+    x.XOpenDisplay.restype = ctypes.c_void_p
+    x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x.XDefaultRootWindow.restype = ctypes.c_ulong
+    x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_void_p] * 4
+    x.XFetchName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_void_p]
+    x.XStringToKeysym.restype = ctypes.c_ulong
+    x.XStringToKeysym.argtypes = [ctypes.c_char_p]
+    x.XKeysymToKeycode.restype = ctypes.c_ubyte
+    x.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                             ctypes.c_void_p]
+    x.XFlush.argtypes = x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    x.XFree.argtypes = [ctypes.c_void_p]
+
+    dpy = x.XOpenDisplay(None)
+    if not dpy:
+        raise SystemExit("cannot open the X display")
+    try:
+        root = x.XDefaultRootWindow(dpy)
+        r, parent, n = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.c_uint()
+        children = ctypes.POINTER(ctypes.c_ulong)()
+        x.XQueryTree(dpy, root, ctypes.byref(r), ctypes.byref(parent), ctypes.byref(children),
+                     ctypes.byref(n))
+        targets = []
+        for i in range(n.value):
+            name = ctypes.c_char_p()
+            if x.XFetchName(dpy, children[i], ctypes.byref(name)) and name.value:
+                if b"Kelpmoor @ " in name.value:
+                    targets.append(children[i])
+        if children:
+            x.XFree(children)
+        if len(targets) != 1:
+            raise SystemExit(f"{len(targets)} Kelpmoor windows on this display, not one")
+        keycode = x.XKeysymToKeycode(dpy, x.XStringToKeysym(key.encode()))
+        for kind, mask in ((2, 1), (3, 2)):  # KeyPress, KeyRelease and their masks
+            ev = XKeyEvent(type=kind, send_event=1, display=dpy, window=targets[0], root=root,
+                           x=256, y=256, x_root=256, y_root=256, keycode=keycode, same_screen=1)
+            x.XSendEvent(dpy, targets[0], 1, mask, ctypes.byref(ev))
+        x.XFlush(dpy)
+    finally:
+        x.XCloseDisplay(dpy)
+
+
+def read_png(path):
+    """(width, height, rows of (r, g, b)) of an 8-bit RGB or RGBA PNG."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pos, idat, width = 8, b"", 0
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, ctype = struct.unpack(">IIBB", body[:10])
+            if depth != 8 or ctype not in (2, 6):
+                raise SystemExit(f"unexpected PNG format: depth {depth}, colour type {ctype}")
+            bpp = 3 if ctype == 2 else 4
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    raw = zlib.decompress(idat)
+    stride = width * bpp
+    rows, prev = [], bytearray(stride)
+    for y in range(height):
+        ftype, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - bpp] if i >= bpp else 0
+            b, c = prev[i], prev[i - bpp] if i >= bpp else 0
+            if ftype == 1:
+                line[i] = (line[i] + a) & 255
+            elif ftype == 2:
+                line[i] = (line[i] + b) & 255
+            elif ftype == 3:
+                line[i] = (line[i] + (a + b) // 2) & 255
+            elif ftype == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        rows.append([tuple(line[i:i + 3]) for i in range(0, stride, bpp)])
+        prev = line
+    return width, height, rows
+
+
+def capture():
+    home = os.environ["KELPMOOR_HOME"]
+    before = set(glob.glob(os.path.join(home, "kelpmoor-capture-*.png")))
+    press_key("p")
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        new = set(glob.glob(os.path.join(home, "kelpmoor-capture-*.png"))) - before
+        if new:
+            path = new.pop()
+            time.sleep(0.5)  # let the frame finish writing it
+            return read_png(path)
+        time.sleep(0.1)
+    raise SystemExit("the arena wrote no capture")
+
+
+# ---- The checks ----
+
+def check_spiral():
+    turns = 3
+    run([sys.executable, os.path.join(EXAMPLES, "spiral_painter.py"), "--turns", str(turns)])
+    time.sleep(0.5)  # the last strokes are painted at the next frame
+    width, height, rows = capture()
+    # Painted: strongly coloured pixels (the floor is black, turtles' labels are off).
+    points = [(x, y, rgb) for y, row in enumerate(rows) for x, rgb in enumerate(row)
+              if max(rgb) - min(rgb) >= 100]
+    if len(points) < 1000:
+        raise SystemExit(f"only {len(points)} painted pixels in the capture")
+    cx = sum(p[0] for p in points) / len(points)
+    cy = sum(p[1] for p in points) / len(points)
+    # A spiral crosses every direction from its centre once per turn, farther out each time.
+    sectors = [set() for _ in range(12)]
+    for x, y, _ in points:
+        r = math.hypot(x - cx, y - cy)
+        if r >= 8:
+            a = (math.atan2(y - cy, x - cx) + math.pi) / (2 * math.pi)
+            sectors[min(11, int(a * 12))].add(int(r // 4))
+    def crossings(bins):
+        return sum(1 for b in bins if b - 1 not in bins)
+    crossed = [crossings(s) for s in sectors]
+    hues = {max(range(3), key=lambda i: rgb[i]) for _, _, rgb in points}
+    print(f"painted pixels {len(points)}, centre ({cx:.0f}, {cy:.0f}), arms per sector "
+          f"{crossed}, dominant channels {sorted(hues)}")
+    if sum(c >= turns - 1 for c in crossed) < 10:
+        raise SystemExit("the painting is not a spiral of several turns")
+    if len(hues) < 3:
+        raise SystemExit("the spiral does not run through the colours")
+
+
+def check_wall(node):
+    out = run([node, os.path.join(EXAMPLES, "wall_follower.js"), "--seconds", "10"])
+    t = tally(out, "steps")
+    print(t)
+    if t["steps"] < 20 or t["along_wall"] < 0.5 * t["steps"]:
+        raise SystemExit("the follower did not keep the wall beside it")
+    if t["travelled"] < 100 or t["turns"] < 1:
+        raise SystemExit("the follower did not go along the wall and round a corner")
+    x, y = (float(v) for v in out.split("end")[-1].split()[:2])
+    if max(abs(x), abs(y)) < 256 - 40:
+        raise SystemExit(f"the follower ended at ({x}, {y}), away from every wall")
+
+
+def check_coins(collector):
+    out = run([collector, "--seconds", "30", "--scatter", "20"])
+    t = tally(out, "picked")
+    if t["picked"] < 1 or t["held"] < 1:
+        raise SystemExit("no coin was picked")
+
+
+def check_battle(node):
+    out = run([node, os.path.join(EXAMPLES, "battle_bot.js"), "--seconds", "15", "--battle",
+               "--robots", "3"])
+    t = tally(out, "shots")
+    if t["shots"] < 1:
+        raise SystemExit("no shot was fired")
+
+
+def check_team(node):
+    out = run([sys.executable, os.path.join(EXAMPLES, "team_vs_robots.py"), "--bots", "2",
+               "--robots", "2", "--seconds", "5"])
+    if len(re.findall(r"^bot \d+: shots \d+", out, re.M)) != 2:
+        raise SystemExit("the team did not report")
+
+
+def main(argv):
+    what = argv[1] if len(argv) > 1 else ""
+    node = os.environ.get("KELPMOOR_NODE", "node")
+    checks = {"spiral": check_spiral, "wall": lambda: check_wall(node),
+              "coins": lambda: check_coins(argv[2]), "battle": lambda: check_battle(node),
+              "team": lambda: check_team(node)}
+    if what not in checks:
+        print(__doc__, file=sys.stderr)
+        return 2
+    checks[what]()
+    print(f"{what}: ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

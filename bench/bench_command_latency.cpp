@@ -1,5 +1,7 @@
 // bench_command_latency.cpp: replies per second for one client asking "Q P" back to back, against
 // the real command server (in this process, no window) and against a minimal loopback echo server.
+// With a port, a mode and seconds (bench_command_latency PORT seq|pipe SECONDS) it is instead the
+// raw-socket baseline of bench/clients/compare.py: one round against a running Kelpmoor.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -106,6 +108,53 @@ double measure(int fd, std::vector<double> &rtt) {
     return replies / std::chrono::duration<double>(t - start).count();
 }
 
+// One round of the raw client against a running arena: sequential queries, or PIPELINE_DEPTH
+// queries per write. Prints the replies per second.
+inline constexpr int PIPELINE_DEPTH = 64;
+
+int external_round(int port, const std::string &mode, double seconds) {
+    int fd = connect_loopback(port);
+    std::string pending;
+    auto call = [&](const std::string &text, int replies) {
+        if (send(fd, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
+            return false;
+        }
+        while (replies > 0) {
+            size_t lf = pending.find('\n');
+            if (lf != std::string::npos) {
+                pending.erase(0, lf + 1);
+                replies--;
+                continue;
+            }
+            char buf[65536];
+            ssize_t n = recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) return false;
+            pending.append(buf, static_cast<size_t>(n));
+        }
+        return true;
+    };
+    call("C A\n", 1);  // earlier rounds' turtles are zombies now: free their slots
+    bool pipe = mode == "pipe";
+    std::string batch;
+    for (int i = 0; i < (pipe ? PIPELINE_DEPTH : 1); i++) batch += QUERY;
+    int per_call = pipe ? PIPELINE_DEPTH : 1;
+    long replies = 0;
+    auto start = Clock::now();
+    auto end = start + std::chrono::duration<double>(seconds);
+    auto t = start;
+    while (t < end) {
+        if (!call(batch, per_call)) {
+            std::fputs("bench: connection lost\n", stderr);
+            return 1;
+        }
+        replies += per_call;
+        t = Clock::now();
+    }
+    std::printf("%.0f\n", replies / std::chrono::duration<double>(t - start).count());
+    close(fd);
+    return 0;
+}
+
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -113,7 +162,8 @@ double median(std::vector<double> v) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+    if (argc == 4) return external_round(std::atoi(argv[1]), argv[2], std::atof(argv[3]));
     field_reset_world();
     start_tcp_server(0);
     if (tcp_server_port() <= 0) {

@@ -13,7 +13,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "draw/glutil.h"
+#include "draw/font.h"
+#include "draw/image_files.h"
+#include "draw/overlays.h"
+#include "draw/textures.h"
 #include "draw/scenery.h"
 #include "support.h"
 

@@ -24,6 +24,5 @@ extern std::vector<unsigned char> bg_tex_buffer;  // initial pixels of the paint
 void set_ttl_color(int tid);
 void draw_turtle_body(int tid, double x, double y, double angle, double delta1, double delta2);
 void draw_beam(int tid);
-void draw_walls();
 void draw_turtle(int tid);
 extern char window_title[256];  // "Kelpmoor @ host"

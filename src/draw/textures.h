@@ -6,10 +6,11 @@
 #include <array>
 
 // ---- Embedded images (images/*.png, turned into arrays at build time by tools/png2cpp) ----
-inline constexpr int ICON_SIZE = 32;                        // pixels per side of an icon
+inline constexpr int ICON_SIZE = 32;                          // pixels per side of an icon
 inline constexpr int ICON_BYTES = ICON_SIZE * ICON_SIZE * 4;  // RGBA, top row first
-inline constexpr int BACKGROUND_SIZE = 200;                 // pixels per side of the floor tile
-inline constexpr int BACKGROUND_BYTES = BACKGROUND_SIZE * BACKGROUND_SIZE * 3;  // RGB, bottom row first
+inline constexpr int BACKGROUND_SIZE = 200;                   // pixels per side of the floor tile
+// RGB, bottom row first
+inline constexpr int BACKGROUND_BYTES = BACKGROUND_SIZE * BACKGROUND_SIZE * 3;
 
 extern const unsigned char doughnut_image32x32[ICON_BYTES];
 extern const unsigned char stone_image32x32[ICON_BYTES];
@@ -25,12 +26,13 @@ inline constexpr int TEX_TEN = 3;
 inline constexpr int NOBJTEX = 4;
 
 extern std::array<unsigned int, NOBJTEX> obj_textures;  // texture names
-extern std::array<std::array<unsigned char, ICON_BYTES>, NOBJTEX> obj_text_image;  // bottom row first
+// The slots' icons, bottom row first.
+extern std::array<std::array<unsigned char, ICON_BYTES>, NOBJTEX> obj_text_image;
 extern std::array<int, NOBJTEX> obj_tex_initialized;  // 1 once the slot's texture exists
 
 void flip32x32icon(const unsigned char *pix, unsigned char *image);  // reverses the row order
 void init_obj_tex(int i, const unsigned char *image);  // slot 0..3 from a 32 x 32 RGBA icon
-void ensure_obj_tex(int slot);                         // init_obj_tex with the slot's own icon, once
+void ensure_obj_tex(int slot);  // init_obj_tex with the slot's own icon, once
 
 // Quads textured from one slot in the texture environment mode env_mode (GL_REPLACE,
 // GL_MODULATE), back faces culled: begin binds and opens the quads, end closes and restores.

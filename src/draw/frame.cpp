@@ -123,19 +123,20 @@ void paint_new_work(const frame_report &rep, bool floor_is_fresh) {
     save_paint_layer();
 }
 
-void set_camera() {
+// The camera of the scenery key's view.
+void set_camera(const scenery_key &key) {
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    if (bird_view_mode) {
-        gluPerspective(view_fov_angle, 1.0, TOP_NEAR, BIRD_FAR);
+    if (key.bird_view_mode) {
+        gluPerspective(key.view_fov_angle, 1.0, TOP_NEAR, BIRD_FAR);
     } else {
         glOrtho(-HALF_FIELD, HALF_FIELD, -HALF_FIELD, HALF_FIELD, TOP_NEAR, TOP_FAR);
     }
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    if (bird_view_mode) {
+    if (key.bird_view_mode) {
         gluLookAt(0.0, -EYE_DISTANCE, EYE_DISTANCE, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0);
-        glRotated(view_rotation_angle, 0.0, 0.0, 1.0);
+        glRotated(key.view_rotation_angle, 0.0, 0.0, 1.0);
     } else {
         gluLookAt(0.0, 0.0, EYE_DISTANCE, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0);
     }
@@ -163,23 +164,22 @@ void draw_floor() {
     glDisable(GL_CULL_FACE);
 }
 
-// Coins on the field in ascending order, so the newest lies on top.
-void draw_coins() {
+// The coins of the scenery key on the field in ascending order, so the newest lies on top.
+void draw_coins(const scenery_key &key) {
     coin_list.fill(-1);
-    for (int c = 0; c < ncoin; c++) {
-        if (!(coins[c].status & COIN_ON_FIELD)) continue;
-        const int order = coins[c].order;
+    for (int c = 0; c < key.ncoin; c++) {
+        if (!(key.coins[c].status & COIN_ON_FIELD)) continue;
+        const int order = key.coins[c].order;
         assert(order >= 0 && order < NCOIN);
         if (order >= 0 && order < NCOIN) coin_list[order] = c;
     }
     bool any = false;
-    for (int i = 0; i < ncoin; i++) {
+    for (int i = 0; i < key.ncoin; i++) {
         const int c = coin_list[i];
-        if (c != -1 && (coins[c].status & COIN_ON_FIELD)) {
-            if (!any) beginIcons(TEX_COIN);
-            any = true;
-            drawIconQuad(coins[c].pos.x, coins[c].pos.y, coinIconHeight(coins[c].order));
-        }
+        if (c == -1) continue;
+        if (!any) beginIcons(TEX_COIN);
+        any = true;
+        drawIconQuad(key.coins[c].pos.x, key.coins[c].pos.y, coinIconHeight(key.coins[c].order));
     }
     if (any) endIcons();
 }
@@ -261,7 +261,7 @@ void set_depth_test() {
 // copied in instead of drawn, with the depth the floor would leave: it lies halfway between
 // the near and far planes. False when the copy cannot be made.
 bool put_top_view_floor(bool rendering) {
-    if (!rendering || bird_view_mode || !paint_layer_flipped || !paint_layer_put_back()) {
+    if (!rendering || key_now.bird_view_mode || !paint_layer_flipped || !paint_layer_put_back()) {
         return false;
     }
     glClearDepth((EYE_DISTANCE - TOP_NEAR) / (TOP_FAR - TOP_NEAR));
@@ -270,31 +270,33 @@ bool put_top_view_floor(bool rendering) {
     return true;
 }
 
+// The floor, walls and coins are drawn from the scenery key alone, so two frames with equal
+// keys draw the same scenery.
 void draw_scenery() {
     // Feedback and selection frames rasterise nothing, so they neither use nor take a copy.
     GLint render_mode = GL_RENDER;
     glGetIntegerv(GL_RENDER_MODE, &render_mode);
     const bool rendering = render_mode == GL_RENDER;
-    if (rendering) read_scenery_key(key_now, paint_generation);
+    read_scenery_key(key_now, paint_generation);
     if (rendering && cache_valid && key_now == key_cached && scenery_cache_restore()) {
         set_depth_test();
-        set_camera();
-        if (battle_mode) set_wall_material();  // the state draw_walls leaves for later drawing
+        set_camera(key_now);
+        if (key_now.battle_mode) set_wall_material();  // the state draw_walls leaves behind
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         return;
     }
     const bool floor_copied = put_top_view_floor(rendering);
     if (!floor_copied) glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     set_depth_test();
-    set_camera();
+    set_camera(key_now);
     if (!floor_copied) draw_floor();
     // The software renderer shades a frame only once it is handed over; handing over the
     // finished parts lets its threads shade them while the rest is still being submitted.
     glFlush();
-    if (battle_mode) draw_walls();
+    if (key_now.battle_mode) draw_walls(key_now);
 
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    draw_coins();
+    draw_coins(key_now);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glFlush();
 

@@ -35,8 +35,8 @@ void draw_wall_face(double x0, double y0, double x1, double y1, double nx, doubl
 // small one at each end. A fan from one corner would lay four long slivers over the same
 // pixels, and the renderer's cost grows with the slivers, not the pixels. Only inside
 // glBegin(GL_TRIANGLES).
-void draw_wall_cap(const wall &w) {
-    const position s = w.startp, e = w.endp, n = w.normal;
+void draw_wall_cap(const scenery_key::wall_view &w) {
+    const position s = w.s, e = w.e, n = w.n;
     const position p[6] = {{s.x - n.y, s.y + n.x},           {s.x + n.x, s.y + n.y},
                            {e.x + n.x, e.y + n.y},           {e.x + n.y, e.y - n.x},
                            {e.x - 2.0 * n.x, e.y - 2.0 * n.y}, {s.x - 2.0 * n.x, s.y - 2.0 * n.y}};
@@ -53,20 +53,20 @@ void set_wall_material() {
     set_material(GL_FRONT_AND_BACK, GL_AMBIENT, 0.45f, 0.45f, 0.27f, 1.0f);
 }
 
-void draw_walls() {
+void draw_walls(const scenery_key &key) {
     set_wall_material();
-    if (nwall == 0) return;
+    if (key.nwall == 0) return;
     // Faces first, then the caps: one batch each instead of two state changes per record.
     begin_textured_quads(TEX_STONE, GL_MODULATE);
-    for (int i = 0; i < nwall; i++) {
-        const position s = walls[i].startp, e = walls[i].endp, n = walls[i].normal;
+    for (int i = 0; i < key.nwall; i++) {
+        const position s = key.walls[i].s, e = key.walls[i].e, n = key.walls[i].n;
         draw_wall_face(s.x + n.x, s.y + n.y, e.x + n.x, e.y + n.y, n.x, n.y);
     }
     end_textured_quads();
     glBegin(GL_TRIANGLES);
     glNormal3d(0.0, 0.0, 1.0);
-    for (int i = 0; i < nwall; i++) {
-        if (!(walls[i].status & WALL_BACK_FACE)) draw_wall_cap(walls[i]);
+    for (int i = 0; i < key.nwall; i++) {
+        if (!(key.walls[i].status & WALL_BACK_FACE)) draw_wall_cap(key.walls[i]);
     }
     glEnd();
 }

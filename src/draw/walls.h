@@ -3,11 +3,13 @@
 // frame_rendering_mutex held.
 #pragma once
 
+#include "draw/scenery.h"
+
 inline constexpr double WALL_HEIGHT = 15.0;  // field units, floor to cap
 
 // The walls' material: what draw_walls leaves set, for the drawing after it.
 void set_wall_material();
-// Every record of the wall table: faces first, then the caps of the records that have one.
-// Reads nwall and each record's ends, normal and status: the scenery key (scenery.h) must
-// hold all of them.
-void draw_walls();
+// The walls of the scenery key (a copy of the wall table): faces first, then the caps of the
+// records that have one. Drawing from the key, never the table, keeps the kept scenery copy
+// honest: whatever the walls' pixels depend on is in the key.
+void draw_walls(const scenery_key &key);

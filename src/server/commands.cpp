@@ -271,7 +271,9 @@ std::string answer_back(int tid, const command_result &result) {
     const unsigned int eventcode = turtle_get_and_reset_eventcode(tid);
     char payload[PAYLOAD_SIZE] = "";
     int status = result.status;
-    if (result.query != nullptr) status = result.query->ask(tid, result.index, payload, PAYLOAD_SIZE);
+    if (result.query != nullptr) {
+        status = result.query->ask(tid, result.index, payload, PAYLOAD_SIZE);
+    }
     char line[REPLY_SIZE];
     int n = std::snprintf(line, sizeof line, "%s%s%s @ %lu %u\n", payload,
                           payload[0] != '\0' ? " " : "", status < 0 ? "ERR" : "OK",

@@ -81,7 +81,7 @@ bool send_all(int fd, const void *data, size_t size, int timeout_ms) {
             continue;
         }
         if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - clock::now());
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(end - clock::now());
         if (left.count() <= 0) return false;
         pollfd p_out{fd, POLLOUT, 0};
         if (poll(&p_out, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;

@@ -94,7 +94,9 @@ Socket init_socket(unsigned short port) {
     Socket s = open_listener(port, LISTEN_BACKLOG, &failure);
     switch (failure) {
     case listen_failure::none: break;
-    case listen_failure::socket: std::fputs("init_socket(): cannot open TCP socket\n", stderr); break;
+    case listen_failure::socket:
+        std::fputs("init_socket(): cannot open TCP socket\n", stderr);
+        break;
     case listen_failure::bind:
         std::fprintf(stderr, "init_socket(): cannot bind to port %d\n", port);
         break;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "world/field.h"
 #include "world/turtle.h"
@@ -243,13 +244,9 @@ const command_row *find_command(const char *text) {
 command_result parse_message_for(int cl, int tid, const char *text) {
     command_args a{cl, tid, {}, "", {}};
     const char *p = text;
-    for (int t = 0; t < 4; t++) {
-        a.param[t] = token_at(p);
-        if (t == 0) {
-            a.rest = p;
-            while (*a.rest == ' ') a.rest++;
-        }
-    }
+    a.param[0] = token_at(p);
+    a.rest = p + std::strspn(p, " ");
+    for (int t = 1; t < 4; t++) a.param[t] = token_at(p);
     command_result r;
     const command_row *row = find_row(upper(a.param[0][0]), upper(a.param[1][0]));
     if (row == nullptr) return r;

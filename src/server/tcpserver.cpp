@@ -2,6 +2,7 @@
 // at once, executes complete commands in batches paced by frames, and answers each with one line.
 #include "server/tcpserver.h"
 
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -281,6 +282,10 @@ int accept_connection(int sv_sock) {
         return -1;
     }
     const int fd = s.fd();
+    // Each reply leaves as it is made. With Nagle's algorithm the second reply of a batch waited
+    // for the client's delayed acknowledgement, up to 40 ms: pipelining clients crawled.
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     const peer_text from = format_peer(peer);
     if (nclient >= MAX_CLIENT) {
         s.reset();

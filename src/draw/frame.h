@@ -21,8 +21,6 @@ void keep_freed_memory();  // start-up: the renderer's freed memory stays for th
 // Everything of one frame up to and including rendering_is_done: the world's rules for the
 // frame (field_advance_frame), then the drawing of its report.
 void display_frame();
-extern unsigned int bg_textures;             // the paint layer's texture name
-extern std::vector<unsigned char> bg_tex_buffer;  // initial pixels of the paint layer
 
 // ---- Drawing one slot of the frame's report (frame.cpp) ------------------------------------
 void set_ttl_color(int team);  // the body's material in its team's colour

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "world/geometry.h"
-#include "world/field.h"
+#include "world/world.h"
 
 namespace {
 

@@ -229,6 +229,24 @@ TEST_F(Connections, PrivateModeAndAFullTurtleTableRefuseClients) {
     EXPECT_EQ(clients(), 1);
 }
 
+// A student restarting a bot: every leaving client leaves a zombie, yet newcomers keep being
+// served once the zombies fill the table.
+TEST_F(Connections, ZombiesNeverLockNewClientsOut) {
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < NTURTLE + 5; i++) {
+        {
+            TestClient bot;
+            ASSERT_EQ(bot.ask("."), reply("")) << i;
+            bot.send("F 1\n");  // leaves while a command is still on its way
+        }
+        ASSERT_TRUE(wait_clients(0)) << i;
+    }
+    TestClient newcomer;
+    EXPECT_EQ(newcomer.ask("."), reply(""));
+    EXPECT_EQ(newcomer.ask("Q N"), reply(std::to_string(NTURTLE)));  // 29 zombies and itself
+    testing::internal::GetCapturedStderr();
+}
+
 TEST_F(Connections, ClientThatNeverReadsIsDroppedWithoutStoppingTheField) {
     TestClient mover;
     ASSERT_EQ(mover.ask("."), reply(""));

@@ -301,7 +301,7 @@ int accept_connection(int sv_sock) {
     int cl = 0;
     while (cl < MAX_CLIENT && client_tab[cl].socket >= 0) cl++;
     std::lock_guard lock(frame_rendering_mutex);
-    int tid = generate_turtle(cl, 0);
+    int tid = generate_client_turtle(cl);
     if (tid < 0) return -1;
     tcpclient &c = client_tab[cl];
     free_slot(c);

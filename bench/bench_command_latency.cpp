@@ -1,7 +1,8 @@
 // bench_command_latency.cpp: replies per second for one client asking "Q P" back to back, against
 // the real command server (in this process, no window) and against a minimal loopback echo server.
-// With a port, a mode and seconds (bench_command_latency PORT seq|pipe SECONDS) it is instead the
-// raw-socket baseline of bench/clients/compare.py: one round against a running Kelpmoor.
+// With a port (bench_command_latency PORT) it is instead the raw-socket baseline of
+// bench/clients/compare.py against a running Kelpmoor: each line "seq|pipe SECONDS" on standard
+// input runs one round and prints its replies per second.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -108,11 +109,11 @@ double measure(int fd, std::vector<double> &rtt) {
     return replies / std::chrono::duration<double>(t - start).count();
 }
 
-// One round of the raw client against a running arena: sequential queries, or PIPELINE_DEPTH
-// queries per write. Prints the replies per second.
+// The raw client against a running arena, in rounds asked for on standard input: sequential
+// queries, or PIPELINE_DEPTH queries per write. Prints each round's replies per second.
 inline constexpr int PIPELINE_DEPTH = 64;
 
-int external_round(int port, const std::string &mode, double seconds) {
+int external_rounds(int port) {
     int fd = connect_loopback(port);
     std::string pending;
     auto call = [&](const std::string &text, int replies) {
@@ -133,24 +134,28 @@ int external_round(int port, const std::string &mode, double seconds) {
         }
         return true;
     };
-    call("C A\n", 1);  // earlier rounds' turtles are zombies now: free their slots
-    bool pipe = mode == "pipe";
-    std::string batch;
-    for (int i = 0; i < (pipe ? PIPELINE_DEPTH : 1); i++) batch += QUERY;
-    int per_call = pipe ? PIPELINE_DEPTH : 1;
-    long replies = 0;
-    auto start = Clock::now();
-    auto end = start + std::chrono::duration<double>(seconds);
-    auto t = start;
-    while (t < end) {
-        if (!call(batch, per_call)) {
-            std::fputs("bench: connection lost\n", stderr);
-            return 1;
+    char mode[16];
+    double seconds;
+    while (std::scanf("%15s %lf", mode, &seconds) == 2) {
+        bool pipe = std::string(mode) == "pipe";
+        std::string batch;
+        for (int i = 0; i < (pipe ? PIPELINE_DEPTH : 1); i++) batch += QUERY;
+        int per_call = pipe ? PIPELINE_DEPTH : 1;
+        long replies = 0;
+        auto start = Clock::now();
+        auto end = start + std::chrono::duration<double>(seconds);
+        auto t = start;
+        while (t < end) {
+            if (!call(batch, per_call)) {
+                std::fputs("bench: connection lost\n", stderr);
+                return 1;
+            }
+            replies += per_call;
+            t = Clock::now();
         }
-        replies += per_call;
-        t = Clock::now();
+        std::printf("%.0f\n", replies / std::chrono::duration<double>(t - start).count());
+        std::fflush(stdout);
     }
-    std::printf("%.0f\n", replies / std::chrono::duration<double>(t - start).count());
     close(fd);
     return 0;
 }
@@ -163,7 +168,7 @@ double median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc == 4) return external_round(std::atoi(argv[1]), argv[2], std::atof(argv[3]));
+    if (argc == 2) return external_rounds(std::atoi(argv[1]));
     field_reset_world();
     start_tcp_server(0);
     if (tcp_server_port() <= 0) {

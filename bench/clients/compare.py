@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Queries per second on one connection for each client library, sequential and pipelined (64
 queries a write), against the raw-socket client of bench_command_latency, in one run against
-one arena. Rounds alternate between the clients; the medians are printed with their ratios
-to the raw client.
+one arena. Every client keeps one connection for the whole run and measures a round when told
+to; rounds alternate between the clients, so all of them see the same machine load. The
+medians are printed with their ratios to the raw client.
 
-    python3 bench/clients/compare.py [BUILD_DIR] [--rounds 5] [--seconds 1]
+    python3 bench/clients/compare.py [BUILD_DIR] [--rounds 25] [--seconds 0.2]
 
 Starts its own Kelpmoor (through tests/clients/arena.py) unless KELPMOOR_PORT is set.
 """
@@ -22,8 +23,8 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("build", nargs="?", default=os.path.join(ROOT, "build"))
-    ap.add_argument("--rounds", type=int, default=5)
-    ap.add_argument("--seconds", type=float, default=1.0)
+    ap.add_argument("--rounds", type=int, default=25)
+    ap.add_argument("--seconds", type=float, default=0.2)
     args = ap.parse_args()
     build = os.path.abspath(args.build)
     if "KELPMOOR_PORT" not in os.environ:
@@ -39,13 +40,22 @@ def main():
     node = shutil.which("node")
     if node:
         clients["JavaScript library"] = [node, os.path.join(HERE, "bench_js.mjs")]
+    procs = {name: subprocess.Popen(cmd + [port], stdin=subprocess.PIPE,
+                                    stdout=subprocess.PIPE, text=True)
+             for name, cmd in clients.items()}
     rates = {(name, mode): [] for name in clients for mode in ("seq", "pipe")}
     for _ in range(args.rounds):
         for mode in ("seq", "pipe"):
-            for name, cmd in clients.items():
-                out = subprocess.run(cmd + [port, mode, str(args.seconds)], check=True,
-                                     capture_output=True, text=True).stdout
-                rates[(name, mode)].append(float(out.strip()))
+            for name, proc in procs.items():
+                proc.stdin.write(f"{mode} {args.seconds}\n")
+                proc.stdin.flush()
+                line = proc.stdout.readline()
+                if not line:
+                    raise SystemExit(f"{name}: the benchmark client stopped")
+                rates[(name, mode)].append(float(line))
+    for proc in procs.values():
+        proc.stdin.close()
+        proc.wait()
     raw = {mode: statistics.median(rates[("raw socket (C++)", mode)]) for mode in ("seq", "pipe")}
     print(f"queries per second on one connection, median of {args.rounds} rounds of "
           f"{args.seconds:g} s (ratio to the raw client)")

@@ -2,16 +2,17 @@
 #include "kelpmoor_client.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -255,6 +256,14 @@ Turtle Turtle::connect(const std::string &host, int port, double timeout) {
     if (rc != 0) throw ConnectionClosed("cannot connect to " + where + ": " + std::strerror(errno));
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // From here on blocking calls, with the timeout kept by the kernel: one system call per
+    // read, as a plain client would make.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (t.timeout_ms_ > 0) {
+        timeval tv{t.timeout_ms_ / 1000, (t.timeout_ms_ % 1000) * 1000};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    }
     return t;
 }
 
@@ -324,24 +333,15 @@ void Turtle::write_all(const std::string &data) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p{fd_, POLLOUT, 0};
-            int ready = poll(&p, 1, timeout_ms_ > 0 ? timeout_ms_ : -1);
-            if (ready == 0) {
-                close();
-                throw ReplyTimeout("the server does not take our commands; connection closed");
-            }
-            continue;
-        }
+        bool timed_out = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
         std::string why = std::strerror(errno);
         close();
+        if (timed_out) throw ReplyTimeout("the server does not take our commands; connection closed");
         throw ConnectionClosed("connection lost while sending: " + why);
     }
 }
 
 std::string Turtle::read_line(std::size_t awaited) {
-    using Clock = std::chrono::steady_clock;
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms_);
     for (;;) {
         std::size_t lf = pending_.find('\n');
         if (lf != std::string::npos) {
@@ -357,21 +357,10 @@ std::string Turtle::read_line(std::size_t awaited) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            int wait = -1;
-            if (timeout_ms_ > 0) {
-                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - Clock::now());
-                wait = static_cast<int>(std::max<long long>(0, left.count()));
-            }
-            pollfd p{fd_, POLLIN, 0};
-            int ready = poll(&p, 1, wait);
-            if (ready == 0) {
-                // Replies may still come: later ones would be matched to the wrong commands.
-                close();
-                throw ReplyTimeout("no reply within the timeout (" + std::to_string(awaited) +
-                                   " awaited); connection closed");
-            }
-            continue;
+            // Replies may still come: later ones would be matched to the wrong commands.
+            close();
+            throw ReplyTimeout("no reply within the timeout (" + std::to_string(awaited) +
+                               " awaited); connection closed");
         }
         std::string why = n == 0 ? "" : std::string(": ") + std::strerror(errno);
         bool cut = !pending_.empty();

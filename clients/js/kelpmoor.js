@@ -122,14 +122,15 @@ export function plainText(text) {
   return text;
 }
 
+const NOT_IN_A_COMMAND = /[^ -:<-~]/; // anything but printable ASCII without ";"
+
 // A whole command: one line, no separator inside, within the server's length.
 export function checkCommand(text) {
-  if (text.trim() === '') throw new FramingError('empty command');
-  for (const ch of text) {
-    if (ch === ';' || !printable(ch)) {
-      throw new FramingError(`command with ${JSON.stringify(ch)}: one command per call, printable ASCII`);
-    }
+  const bad = NOT_IN_A_COMMAND.exec(text);
+  if (bad) {
+    throw new FramingError(`command with ${JSON.stringify(bad[0])}: one command per call, printable ASCII`);
   }
+  if (text.trim() === '') throw new FramingError('empty command');
   if (text.length > MAX_COMMAND) throw new FramingError(`command of ${text.length} characters, at most ${MAX_COMMAND}`);
   return text;
 }
@@ -246,7 +247,7 @@ export class Turtle extends Commands {
   }
 
   // A raw command; resolves to its Reply.
-  send(text) { return this.exchange([[checkCommand(text), null]]).then((r) => r[0]); }
+  send(text) { return this._do(text); }
 
   // Runs build(batch), sends everything in one write, resolves to the Replies in order.
   pipeline(build) {
@@ -255,20 +256,32 @@ export class Turtle extends Commands {
     return this.exchange(b.items);
   }
 
+  // One command: resolves to the typed value of a query, or to the Reply of a command.
   _do(text, parse = null) {
-    return this.exchange([[checkCommand(text), parse]]).then(([r]) => (parse ? r.value : r));
+    checkCommand(text);
+    if (this.closed) return Promise.reject(this.closed);
+    const p = new Promise((resolve, reject) => {
+      this.waiting.push({ parse, resolve, reject, value: parse !== null });
+    });
+    this._write(text + '\n');
+    return p;
   }
 
+  // Several commands; resolves to their Replies in order.
   exchange(items) {
     if (this.closed) return Promise.reject(this.closed);
-    const promises = items.map(([text, parse]) => new Promise((resolve, reject) => {
-      this.waiting.push({ parse, resolve, reject });
+    const promises = items.map(([, parse]) => new Promise((resolve, reject) => {
+      this.waiting.push({ parse, resolve, reject, value: false });
     }));
+    this._write(items.map(([text]) => text + '\n').join(''));
+    return Promise.all(promises);
+  }
+
+  _write(text) {
     // Everything asked for in this turn of the event loop leaves in one write.
     if (this.out === '') queueMicrotask(() => this._flush());
-    for (const [text] of items) this.out += text + '\n';
+    this.out += text;
     this._arm();
-    return Promise.all(promises);
   }
 
   _flush() {
@@ -304,9 +317,9 @@ export class Turtle extends Commands {
         this._fail(e);
         return;
       }
-      this.events = this.events.or(reply.events);
+      if (reply.events.bits) this.events = this.events.or(reply.events);
       this.last = reply;
-      w.resolve(reply);
+      w.resolve(w.value ? reply.value : reply);
     }
     clearTimeout(this.timer);
     this.timer = null;

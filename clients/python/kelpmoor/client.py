@@ -245,7 +245,7 @@ class Turtle(Commands):
 
     def send(self, text: str) -> Reply:
         """A raw command; its Reply."""
-        return self.exchange([(check_command(text), None)])[0]
+        return self._do(text)
 
     def pipeline(self, build: Callable[[Batch], None] | None = None) -> "_Pipeline":
         """Send many commands in one write and match their replies in order:
@@ -261,33 +261,42 @@ class Turtle(Commands):
         return p
 
     def _do(self, text: str, parse: _Parser = None):
-        reply = self.exchange([(check_command(text), parse)])[0]
+        # One command: the same as exchange() without its lists, since bots mostly do this.
+        check_command(text)
+        self._send((text + "\n").encode("ascii"))
+        reply = parse_reply(self._read_line(1), parse)
+        if reply.events:
+            self.events = self.events | reply.events
+        self.last = reply
         return reply.value if parse is not None else reply
 
     def exchange(self, items: list[tuple[str, _Parser]]) -> list[Reply]:
         """Send the commands (PIPELINE_WINDOW at a time), read one reply for each, in order."""
-        if self._closed:
-            raise ConnectionClosed("connection already closed")
         replies: list[Reply] = []
         for start in range(0, len(items), PIPELINE_WINDOW):
             window = items[start:start + PIPELINE_WINDOW]
-            data = "".join(text + "\n" for text, _ in window).encode("ascii")
-            try:
-                self._sock.sendall(data)
-            except socket.timeout:
-                self.close()
-                raise ReplyTimeout("the server does not take our commands; connection closed") \
-                    from None
-            except OSError as e:
-                self.close()
-                raise ConnectionClosed(f"connection lost while sending: {e}") from None
+            self._send("".join(text + "\n" for text, _ in window).encode("ascii"))
             for i, (_, parse) in enumerate(window):
                 line = self._read_line(len(window) - i)
                 reply = parse_reply(line, parse)
-                self.events = self.events | reply.events
+                if reply.events:
+                    self.events = self.events | reply.events
                 self.last = reply
                 replies.append(reply)
         return replies
+
+    def _send(self, data: bytes) -> None:
+        if self._closed:
+            raise ConnectionClosed("connection already closed")
+        try:
+            self._sock.sendall(data)
+        except socket.timeout:
+            self.close()
+            raise ReplyTimeout("the server does not take our commands; connection closed") \
+                from None
+        except OSError as e:
+            self.close()
+            raise ConnectionClosed(f"connection lost while sending: {e}") from None
 
     def _read_line(self, outstanding: int) -> str:
         while True:

@@ -7,7 +7,6 @@ from __future__ import annotations
 
 import math
 import re
-from dataclasses import dataclass
 from typing import Callable, NamedTuple, Optional
 
 DEFAULT_PORT = 2222
@@ -79,8 +78,7 @@ for _name, _bit in _EVENT_NAMES:
     setattr(Events, _name, property(lambda self, bit=_bit: bool(self & bit)))
 
 
-@dataclass(frozen=True)
-class Reply:
+class Reply(NamedTuple):
     """One reply line: "[payload ]OK|ERR @ tick events". value is the typed payload of a query."""
 
     ok: bool
@@ -201,13 +199,16 @@ def plain_text(text: str) -> str:
     return text
 
 
+_NOT_IN_A_COMMAND = re.compile(r"[^ -:<-~]")  # anything but printable ASCII without ";"
+
+
 def check_command(text: str) -> str:
     """A whole command: one line, no separator inside, within the server's length."""
+    bad = _NOT_IN_A_COMMAND.search(text)
+    if bad:
+        raise FramingError(f"command with {bad.group()!r}: one command per call, printable ASCII")
     if not text.strip(" "):
         raise FramingError("empty command")
-    for ch in text:
-        if ch in ";\n" or not (" " <= ch <= "~"):
-            raise FramingError(f"command with {ch!r}: one command per call, printable ASCII")
     if len(text) > MAX_COMMAND:
         raise FramingError(f"command of {len(text)} characters, at most {MAX_COMMAND}")
     return text

@@ -14,8 +14,10 @@
 #include <thread>
 #include <vector>
 
+#include "draw/frame.h"
 #include "kelpmoor.h"
-#include "tcpserver.h"
+#include "world/field.h"
+#include "server/tcpserver.h"
 
 namespace {
 

@@ -15,10 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "geofunc.h"
+#include "world/geometry.h"
+#include "world/coins.h"
+#include "world/maze.h"
+#include "draw/frame.h"
 #include "kelpmoor.h"
-#include "tcpserver.h"
-#include "turtle.h"
+#include "world/field.h"
+#include "server/tcpserver.h"
+#include "world/turtle.h"
 
 namespace {
 

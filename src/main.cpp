@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "kelpmoor.h"
+#include "world/world.h"
 
 int main(int argc, char **argv) {
     std::fprintf(stderr, "Kelpmoor: %s\n", copyright);

@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "glutil.h"
-#include "scenery.h"
+#include "draw/glutil.h"
+#include "draw/scenery.h"
 #include "support.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "support.h"
-#include "tcpserver.h"
+#include "server/tcpserver.h"
 
 namespace {
 
@@ -232,10 +232,10 @@ TEST_F(Connections, PrivateModeAndAFullTurtleTableRefuseClients) {
     expect_logged({"accept_connection(): reject connection from 127.0.0.2 "});
     EXPECT_EQ(clients(), 0);
 
-    EXPECT_EQ(toggle_localhost_mode(), 0);
+    locked(field_toggle_private_mode);
     TestClient welcome("127.0.0.2");
     EXPECT_EQ(welcome.ask("."), reply(""));
-    EXPECT_EQ(toggle_localhost_mode(), 1);
+    locked(field_toggle_private_mode);
 
     for (int i = 1; i < NTURTLE; i++) ASSERT_EQ(welcome.ask("R"), reply("")) << i;
     EXPECT_EQ(welcome.ask("R"), reply("", false));

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "tcpserver.h"
+#include "server/tcpserver.h"
 
 void reset_world() { field_reset_world(); }
 

@@ -17,8 +17,10 @@
 #include <utility>
 #include <vector>
 
+#include "draw/frame.h"
 #include "kelpmoor.h"
-#include "turtle.h"
+#include "world/field.h"
+#include "world/turtle.h"
 
 // Returns the world and every flag to the state start-up leaves them in. Every test starts
 // so: support.cpp resets the world, under the frame lock, before each test begins.

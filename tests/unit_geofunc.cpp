@@ -2,7 +2,9 @@
 #include <array>
 #include <limits>
 
-#include "geofunc.h"
+#include "world/geometry.h"
+#include "world/coins.h"
+#include "world/maze.h"
 #include "support.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // for one turtle (what it reports for drawing, and how it moves the painted bit, the
 // pen-just-lifted bit, nstroke and msg), and brush-stroke geometry read from the dabs it hands
 // to a recording sink.
-#include "paint.h"
+#include "world/paint.h"
 #include "support.h"
 
 namespace {

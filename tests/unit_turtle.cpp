@@ -4,7 +4,9 @@
 #include <cstring>
 #include <limits>
 
-#include "geofunc.h"
+#include "world/geometry.h"
+#include "world/coins.h"
+#include "world/maze.h"
 #include "support.h"
 
 namespace {

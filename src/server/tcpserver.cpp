@@ -1,6 +1,6 @@
 // tcpserver.cpp: the command server. One thread waits on the listening socket and every client
 // at once, executes complete commands in batches paced by frames, and answers each with one line.
-#include "tcpserver.h"
+#include "server/tcpserver.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -22,14 +22,12 @@
 #include <thread>
 #include <utility>
 
-#include "kelpmoor.h"
-#include "turtle.h"
+#include "world/field.h"
+#include "world/turtle.h"
 
 tcpclient client_tab[MAX_CLIENT];
 int nclient = 0;
-std::atomic<int> accept_only_localhost{1};
 int server_socket = -1;
-std::mutex frame_rendering_mutex;
 
 namespace {
 
@@ -357,6 +355,25 @@ int query_code_of(const char *letter, const char *index) {
 
 }  // namespace
 
+namespace {
+
+// The world's links, called on the main thread.
+void reset_pacing() {
+    for (auto &c : client_tab) c.nup = 0;
+}
+
+// Marks client cl for disconnection at the server's next pass if it still drives turtle tid;
+// its turtle is left as it is.
+void mark_for_disconnection(int tid, int cl) {
+    if (cl < 0 || cl >= MAX_CLIENT) return;
+    if (client_tab[cl].tid == tid) {
+        client_tab[cl].to_be_disconnected = 1;
+        wake_server();
+    }
+}
+
+}  // namespace
+
 void start_tcp_server(int port) {
     server_state &st = state();
     Socket listener = init_socket(static_cast<unsigned short>(port));
@@ -375,28 +392,11 @@ void start_tcp_server(int port) {
     wake_fd = st.wake.fd();
     server_socket = listener.fd();
     st.listener = std::move(listener);
+    set_world_links({reset_pacing, wake_server, mark_for_disconnection});
     std::thread(server_thread_func, nullptr).detach();
 }
 
 int tcp_server_port() { return bound_port; }
-
-void rendering_started() { frame_rendering_mutex.lock(); }
-
-void rendering_is_done() {
-    for (auto &c : client_tab) c.nup = 0;
-    frame_rendering_mutex.unlock();
-    wake_server();
-}
-
-int toggle_localhost_mode() { return accept_only_localhost.fetch_xor(1) ^ 1; }
-
-void disconnect_client_for(int tid, int cl) {
-    if (cl < 0 || cl >= MAX_CLIENT) return;
-    if (client_tab[cl].tid == tid) {
-        client_tab[cl].to_be_disconnected = 1;
-        wake_server();
-    }
-}
 
 namespace {
 
@@ -423,7 +423,7 @@ int accept_connection(int sv_sock) {
         std::fputs("accept_connection(): reaches MAX_CLIENT\n", stderr);
         return -1;
     }
-    if (accept_only_localhost && peer.sin_addr.s_addr != htonl(INADDR_LOOPBACK)) {
+    if (private_mode && peer.sin_addr.s_addr != htonl(INADDR_LOOPBACK)) {
         std::fprintf(stderr, "accept_connection(): reject connection from %s %d\n", host,
                      peer_port);
         return -1;

@@ -1,9 +1,11 @@
-// geofunc.h: distance geometry, the coin grid and the random source, boundary walls, maze and
-// stones. The geometry functions are pure; the rest works on the world tables, called with
-// frame_rendering_mutex held (server thread, or the main thread in a frame or key action). No GL.
+// geometry.h: distance geometry of discs, rays, points and segments, the coin grid's cells and
+// the random source. Pure functions of their arguments (drand: of random()'s state); imports
+// nothing from the rest of the program.
 #pragma once
 
-#include <array>
+inline constexpr double PI = 3.141592653589793;
+inline constexpr double NO_HIT_DISTANCE = 3.4028234663852886e38;  // largest float, as double
+inline constexpr double BODY_RADIUS = 10.0;  // a turtle's disc, against walls
 
 // ---- Distance geometry (pure) ----
 // How far a radius-10 disc at (xc, yc) can travel along angle (degrees) before touching the
@@ -20,20 +22,7 @@ double dist_lineseg_to_point(double x0, double y0, double x1, double y1, double 
 void dist_halfline_to_point(double x0, double y0, double x1, double y1, double px, double py,
                             double *x2, double *y2, double *dist);
 
-// ---- Coin grid and random source ----
+// ---- Coin grid cells and random source ----
 inline constexpr int COINMAP_SIZE = 16;  // cells per axis, 32 units each
-struct coin;
-extern std::array<std::array<coin *, COINMAP_SIZE>, COINMAP_SIZE> coinmap;  // [ix][iy]
 int coin_cell(double v);  // cell index of a coordinate, clamped into 0..15 (NaN: 0)
-void init_coinmap();      // all buckets empty; coin records untouched
-void add_coin_to_map(int coinid);       // to the tail of its cell's bucket; coinp must be null
-void remove_coin_from_map(int coinid);  // unlinks it, coinp null; not in its bucket: nothing
-// Coins closer than 20 to turtle tid; *nearest_coinid the nearest one's id, or -1.
-int count_neighbor_coin_in_map(int tid, int *nearest_coinid);
 double drand();  // random() / 2147483647.0, 0..1 both ends possible
-
-// ---- Boundary walls, maze and stones ----
-extern std::array<std::array<int, 17>, 17> maze_vertex;  // [x][y] wall count per vertex
-void generate_boundary_wall();  // appends the 8 boundary records
-void generate_maze();           // maze_vertex, up to 225 sticks (450 records), 4 doughnuts
-void scatter_stone(int n);      // n attempts; a refused stone is not placed

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "paint.h"
+#include "world/paint.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // turtle_sensors.cpp: what a turtle can learn: state queries, finder, sonar and angular radar.
 #include <cmath>
 
-#include "geofunc.h"
-#include "kelpmoor.h"
-#include "turtle.h"
+#include "world/geometry.h"
+#include "world/world.h"
+#include "world/turtle.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // turtle.cpp: lifecycle and spawning of turtle slots, clearance queries, motion and wall probes.
-#include "turtle.h"
+#include "world/turtle.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "geofunc.h"
-#include "kelpmoor.h"
+#include "world/geometry.h"
+#include "world/field.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 
 #include <atomic>
-#include <mutex>
 #include <string>
 
 inline constexpr int MAX_CLIENT = 10;
@@ -35,22 +34,12 @@ struct tcpclient {
 // Slots, nclient and every tid change on the server thread with frame_rendering_mutex held.
 extern tcpclient client_tab[MAX_CLIENT];
 extern int nclient;                            // slots in use, 0..MAX_CLIENT
-extern std::atomic<int> accept_only_localhost;  // 1: only 127.0.0.1 is served; starts at 1
 extern int server_socket;                       // listening socket, -1 when the port failed
-// The one lock: held by the server thread while it spawns a client's turtle or executes a
-// batch, by the frame from rendering_started to rendering_is_done, and by world-changing key and
-// menu actions. Usable from process start.
-extern std::mutex frame_rendering_mutex;
 
 // ---- Main thread ----
-// Opens the port on every address and starts the server thread; on failure writes the
-// init_socket() message, calls field_set_socket_error() and starts nothing. Once per process.
+// Opens the port on every address, links the server to the world's frames and disconnections,
+// and starts the server thread; on failure writes the init_socket() message, calls
+// field_set_socket_error() and starts nothing. Once per process. Only 127.0.0.1 is served
+// while private_mode is 1.
 void start_tcp_server(int port);      // port 0 picks a free one (tests)
 int tcp_server_port();                // the bound port, or -1 before start or after a failure
-void rendering_started();             // locks frame_rendering_mutex
-void rendering_is_done();             // every nup = 0, unlocks, wakes the server thread
-int toggle_localhost_mode();          // the new value of accept_only_localhost, 0 or 1
-// Marks client cl for disconnection at the server's next pass if it still drives turtle tid;
-// its turtle is left as it is. Caller holds frame_rendering_mutex (a frame, a key or menu
-// action); cl outside 0..MAX_CLIENT-1 does nothing.
-void disconnect_client_for(int tid, int cl);

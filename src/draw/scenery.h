@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "kelpmoor.h"
+#include "draw/frame.h"
 
 // Everything the floor, wall and coin drawing reads. Two frames with equal keys draw the same
 // scenery pixels and depths.

@@ -1,5 +1,5 @@
 // glutil.cpp: textures and icons, overlays and bitmap text, circles, PNG writing, PPM reading.
-#include "glutil.h"
+#include "draw/glutil.h"
 
 // Off-screen buffers for the glyph atlas are core functions beyond the 1.x headers.
 #define GL_GLEXT_PROTOTYPES 1
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "kelpmoor.h"
+#include "world/world.h"
 
 std::array<unsigned int, NOBJTEX> obj_textures{};
 std::array<std::array<unsigned char, ICON_BYTES>, NOBJTEX> obj_text_image{};

@@ -1,8 +1,8 @@
 // turtle_pen.cpp: a turtle's pen, team, name, floor text, team messages and event word.
 #include <cstring>
 
-#include "kelpmoor.h"
-#include "turtle.h"
+#include "world/world.h"
+#include "world/turtle.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // httpd.cpp: the web viewer server's script list, set from the command line.
-#include "httpd.h"
+#include "server/httpd.h"
 
 #include <cstdio>
 #include <cstring>

@@ -5,8 +5,8 @@
 
 #include <cmath>
 
-#include "glutil.h"
-#include "paint.h"
+#include "draw/glutil.h"
+#include "draw/paint.h"
 
 namespace {
 
@@ -69,7 +69,3 @@ void draw_paint_report(const paint_report &rep) {
     }
     glMaterialfv(GL_FRONT, GL_EMISSION, none);
 }
-
-void paint_line_and_fill_area(int tid) { draw_pen_shape(paint_pen_shape(tid)); }
-
-void paint_by_turtle(int tid) { draw_paint_report(paint_decide(tid)); }

@@ -1,6 +1,5 @@
-// kelpmoor_loop.cpp: the main thread: window and start-up, the repeating timer, reshape and the
-// pop-up menu. The keys' actions and the world live in kelpmoor.cpp, the frame in
-// kelpmoor_frame.cpp.
+// window.cpp: the main thread: window and start-up, the repeating timer, reshape and the
+// pop-up menu. The keys' actions live in world/controls.cpp, the frame in frame.cpp.
 #include <GL/freeglut.h>
 #include <unistd.h>
 
@@ -8,10 +7,11 @@
 #include <cstdlib>
 #include <thread>
 
-#include "kelpmoor.h"
-#include "scenery.h"
-#include "tcpserver.h"
+#include "draw/frame.h"
+#include "world/field.h"
+#include "draw/scenery.h"
 
+char window_title[256] = "";
 unsigned int bg_textures = 0;
 std::vector<unsigned char> bg_tex_buffer;
 
@@ -77,39 +77,29 @@ void field_open_window(int argc, char **argv) {
 
     glutTimerFunc(TIMER_FAST_MS, timerfunc, 0);
 
-    {
-        std::lock_guard<std::mutex> lock(frame_rendering_mutex);
-        field_kill_all_turtles();
-        reset_wall();
-        init_teaminfo();
-        turtle_field_is_cleared = 0;
-        menuitem_need_to_change = 0;
-    }
-}
-
-int field_start(int argc, char **argv) {
-    field_open_window(argc, argv);
-    start_tcp_server(COMMAND_PORT);
-    glutMainLoop();
-    bg_tex_buffer.clear();
-    bg_tex_buffer.shrink_to_fit();
-    return 0;
+    std::lock_guard<std::mutex> lock(frame_rendering_mutex);
+    field_reset_world();
 }
 
 void timerfunc(int /*dummy*/) {
     elapsed_time++;
     int nobj = 0;
-    qf_n_moving_obj(&nobj);
+    bool retitle = false;
+    {
+        std::lock_guard<std::mutex> lock(frame_rendering_mutex);
+        qf_n_moving_obj(&nobj);
+        retitle = menuitem_need_to_change != 0;
+        menuitem_need_to_change = 0;
+    }
     glutTimerFunc(nobj > 0 ? TIMER_FAST_MS : TIMER_SLOW_MS, timerfunc, 0);
     glutPostRedisplay();
-    if (menuitem_need_to_change) change_menuitem();
+    if (retitle) change_menuitem();
 }
 
 void change_menuitem() {
     char title[300];
     std::snprintf(title, sizeof title, private_mode ? "Private %s" : "Public %s", window_title);
     glutSetWindowTitle(title);
-    menuitem_need_to_change = 0;
 }
 
 void reshapefunc(int /*x*/, int /*y*/) {

@@ -1,16 +1,15 @@
-// paint.h: what turtles leave on the floor: pen trails, points, filled polygons, printed text
+// paint.h (world): what turtles leave on the floor: pen trails, points, filled polygons, printed text
 // and calligraphic brush strokes, burnt into the paint layer once per frame.
 //
-// Two sides behind one header. The GL-free side (paint_state.cpp, paint_brush.cpp) decides
-// what a turtle paints, updates its painting state and computes every shape and brush dab;
-// it runs in unit tests without a window. The drawing side (paint.cpp) draws those results
-// into the back buffer under the flat -256..256 projection of the frame.
+// This is the GL-free side: it decides what a turtle paints, updates its painting state and
+// computes every shape and brush dab (paint_state.cpp, paint_brush.cpp). draw/paint.h draws the
+// results into the back buffer.
 // Threads: main thread, inside the frame, with frame_rendering_mutex held.
 #pragma once
 
 #include <array>
 
-#include "kelpmoor.h"
+#include "world/world.h"
 
 // ---- Brush constants ----------------------------------------------------------------------
 inline constexpr double BRUSH_SPACING_DIVISOR = 20.0;  // dabs at most (|size| + 0.01) / 20 apart
@@ -103,8 +102,3 @@ void brushLine3(double x0, double y0, double size0, double x1, double y1, double
 // The brush work of ttl[tid] for its current history and nstroke: a running step
 // (last_stroke 0, painted only from nstroke 4) or the closing stroke (last_stroke 1).
 void paint_by_brush(int tid, int last_stroke, dab_sink sink);
-
-// ---- Drawing (paint.cpp; GL, main thread inside the frame) ---------------------------------
-void draw_paint_report(const paint_report &rep);  // draws what paint_decide decided
-void paint_line_and_fill_area(int tid);          // the newest line, point or polygon of tid
-void paint_by_turtle(int tid);                   // paint_decide, then draw_paint_report

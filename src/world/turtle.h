@@ -6,8 +6,9 @@
 
 #include <cstdint>
 
+#include "world/world.h"
+
 inline constexpr double CONTACT_DISTANCE = 20.0;  // between centres of two live slots
-inline constexpr double BODY_RADIUS = 10.0;       // against walls
 inline constexpr int MAX_DOUGHNUTS = 10;          // per turtle
 
 // ---- Lifecycle and spawning ----

@@ -1,6 +1,6 @@
 // scenery.cpp: the key of the floor, walls and coins, and the off-screen copies of the window:
 // the scenery's and the paint layer's.
-#include "scenery.h"
+#include "draw/scenery.h"
 
 // Off-screen buffers and blits are core functions beyond the 1.x headers.
 #define GL_GLEXT_PROTOTYPES 1

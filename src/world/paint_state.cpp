@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "paint.h"
+#include "world/paint.h"
 
 namespace {
 

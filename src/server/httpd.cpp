@@ -100,46 +100,6 @@ bool send_data(int fd, const char *out, bool more = true) {
     return false;
 }
 
-bool send_response(int fd, const http_request &req, const container *body) {
-    char line[1024];
-    const bool get = req.method == HTTP_GET;
-    if (body == nullptr) {
-        if (!send_data(fd, "HTTP/1.1 404 Not Found\r\n")) return false;
-        std::snprintf(line, sizeof line, "Server: %s/%s\r\n", SERVER_NAME, SERVER_VERSION);
-        if (!send_data(fd, line)) return false;
-        if (get) {
-            if (!send_data(fd, "Content-Type: text/html; charset=iso-8859-1\r\n")) return false;
-            std::snprintf(line, sizeof line, "Content-Length: %d\r\n",
-                          static_cast<int>(std::strlen(msg404)));
-            if (!send_data(fd, line)) return false;
-        }
-        if (!send_data(fd, "\r\n", get)) return false;
-        return !get || send_data(fd, msg404, false);
-    }
-    if (!send_data(fd, "HTTP/1.1 200 OK\r\n")) return false;
-    std::snprintf(line, sizeof line, "Content-Type: %s\r\n", mime_type_name(body->mimetype));
-    if (!send_data(fd, line)) return false;
-    if (get) {
-        std::snprintf(line, sizeof line, "Content-Length: %d\r\n", body->length);
-        if (!send_data(fd, line)) return false;
-    }
-    if (!send_data(fd, "Connection: Keep-Alive\r\n")) return false;
-    std::snprintf(line, sizeof line, "Server: %s/%s\r\n", SERVER_NAME, SERVER_VERSION);
-    if (!send_data(fd, line)) return false;
-    const bool with_body = get && body->length > 0;
-    if (!send_data(fd, "\r\n", with_body)) return false;
-    if (!with_body) return true;
-    for (int at = 0; at < body->length; at += HTTP_PIECE_BYTES) {
-        const int n = std::min(HTTP_PIECE_BYTES, body->length - at);
-        if (!send_piece(fd, body->data + at, static_cast<std::size_t>(n),
-                        at + n < body->length)) {
-            std::fputs("error sending data to client\n", stderr);
-            return false;
-        }
-    }
-    return true;
-}
-
 // Waits until fd is readable, taking the time waited from budget_ms. False on timeout, error
 // or an exhausted budget.
 bool wait_readable(int fd, long &budget_ms) {
@@ -228,6 +188,46 @@ void httpd(Socket listener) {
 }
 
 }  // namespace
+
+bool send_response(int fd, const http_request &req, const container *body) {
+    char line[1024];
+    const bool get = req.method == HTTP_GET;
+    if (body == nullptr) {
+        if (!send_data(fd, "HTTP/1.1 404 Not Found\r\n")) return false;
+        std::snprintf(line, sizeof line, "Server: %s/%s\r\n", SERVER_NAME, SERVER_VERSION);
+        if (!send_data(fd, line)) return false;
+        if (get) {
+            if (!send_data(fd, "Content-Type: text/html; charset=iso-8859-1\r\n")) return false;
+            std::snprintf(line, sizeof line, "Content-Length: %d\r\n",
+                          static_cast<int>(std::strlen(msg404)));
+            if (!send_data(fd, line)) return false;
+        }
+        if (!send_data(fd, "\r\n", get)) return false;
+        return !get || send_data(fd, msg404, false);
+    }
+    if (!send_data(fd, "HTTP/1.1 200 OK\r\n")) return false;
+    std::snprintf(line, sizeof line, "Content-Type: %s\r\n", mime_type_name(body->mimetype));
+    if (!send_data(fd, line)) return false;
+    if (get) {
+        std::snprintf(line, sizeof line, "Content-Length: %d\r\n", body->length);
+        if (!send_data(fd, line)) return false;
+    }
+    if (!send_data(fd, "Connection: Keep-Alive\r\n")) return false;
+    std::snprintf(line, sizeof line, "Server: %s/%s\r\n", SERVER_NAME, SERVER_VERSION);
+    if (!send_data(fd, line)) return false;
+    const bool with_body = get && body->length > 0;
+    if (!send_data(fd, "\r\n", with_body)) return false;
+    if (!with_body) return true;
+    for (int at = 0; at < body->length; at += HTTP_PIECE_BYTES) {
+        const int n = std::min(HTTP_PIECE_BYTES, body->length - at);
+        if (!send_piece(fd, body->data + at, static_cast<std::size_t>(n),
+                        at + n < body->length)) {
+            std::fputs("error sending data to client\n", stderr);
+            return false;
+        }
+    }
+    return true;
+}
 
 int start_httpd(int port) {
     // A browser that goes away mid-response must not end the program.

@@ -77,6 +77,11 @@ struct http_request {
 // feed, a request line of 2 characters or fewer, or a method other than GET, HEAD and POST.
 bool parse_request(const char *bytes, std::size_t n, http_request &out);
 
+// ---- Responses (connection threads; tests call them on a socket pair) ----
+// Sends the response to req with body (null: the 404 response), each header line and each
+// body piece of at most HTTP_PIECE_BYTES by its own send call. False when a send fails.
+bool send_response(int fd, const http_request &req, const container *body);
+
 // ---- Content (any thread; takes the lock only to copy) ----
 // The body for a URI as parse_request gives it. Never null.
 content_ptr generate_content(const char *uri);

@@ -387,8 +387,8 @@ var kelpmoor = (function () {
         renderer.setClearColor(0x002040);
         document.body.insertBefore(renderer.domElement, document.body.firstChild);
         scene = new THREE.Scene();
-        // Field of view: the overview camera at height 450 sees the whole field's height.
-        camera = new THREE.PerspectiveCamera(60, 1, 1, 5000);
+        // Field of view: the overview camera at height 450 sees the whole field and its walls.
+        camera = new THREE.PerspectiveCamera(64, 1, 1, 5000);
         scene.add(new THREE.AmbientLight(0x808080));
         var sun = new THREE.DirectionalLight(0xffffff, 0.7);
         sun.position.set(-0.4, 0.5, 1);

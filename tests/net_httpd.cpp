@@ -2,8 +2,10 @@
 // sockets: responses byte for byte, methods, keep-alive and closing, one request per receive,
 // private mode, the documents and images as served, and the cap on connection threads.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -42,14 +44,23 @@ auto locked(F f) {
 
 class Browser {
 public:
-    // Connects to the server, from the local address `from` when given.
-    explicit Browser(const char *from = nullptr) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
+    // Connects to the server, from the local address `from` when given; receive_buffer > 0
+    // sets SO_RCVBUF first; `later` leaves the connecting to connect_now().
+    explicit Browser(const char *from = nullptr, int receive_buffer = 0, bool later = false) {
+        if (receive_buffer > 0) {
+            setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+        }
         if (from != nullptr) {
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
             inet_pton(AF_INET, from, &a.sin_addr);
             ::bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
         }
+        if (!later) connect_now();
+    }
+    void connect_now() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
         a.sin_port = htons(static_cast<uint16_t>(httpd_port()));
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         connected_ = ::connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
@@ -340,4 +351,86 @@ TEST_F(Httpd, CapsConnectionThreadsAndServesAgainWhenOneEnds) {
     Browser next;
     EXPECT_EQ(next.get("coin"), "[]");
     open.clear();
+}
+
+TEST_F(Httpd, AcceptFailuresForWantOfDescriptorsArePassing) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    testing::internal::CaptureStderr();  // its file is opened before the limit falls
+    Browser waiting(nullptr, 0, true);
+    // No descriptor left for accept(): the lowest free one is at or above the limit.
+    const int probe = open("/dev/null", O_RDONLY);
+    ASSERT_GE(probe, 0);
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(probe);
+    close(probe);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    waiting.connect_now();  // in the listen queue until the server can take it
+    ASSERT_TRUE(waiting.connected());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // some failed accepts
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(waiting.get("coin"), "[]") << "the server must outlive a transient EMFILE";
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("cannot accept connection\n"), std::string::npos) << log;
+    Browser next;
+    EXPECT_EQ(next.get("coin"), "[]");
+}
+
+TEST_F(Httpd, ServesDescriptorsAbove1023) {
+    rlimit lim{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &lim), 0);
+    if (lim.rlim_max < 1200) GTEST_SKIP() << "descriptor limit " << lim.rlim_max;
+    const rlim_t saved = lim.rlim_cur;
+    lim.rlim_cur = 1200;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lim), 0);
+    std::vector<int> filler;
+    const int null_fd = open("/dev/null", O_RDONLY);
+    ASSERT_GE(null_fd, 0);
+    filler.push_back(null_fd);
+    for (int fd = 0; fd < 1100; fd++) {  // every free descriptor below 1100 taken
+        if (fcntl(fd, F_GETFD) < 0 && dup2(null_fd, fd) == fd) filler.push_back(fd);
+    }
+    testing::internal::CaptureStderr();
+    {
+        // The accept() waiting now holds the descriptor it reserved before the filling; the
+        // next one can only get a descriptor above 1100.
+        Browser first;
+        EXPECT_EQ(first.get("coin"), "[]");
+        Browser b;
+        EXPECT_EQ(b.get("coin"), "[]");
+        EXPECT_EQ(b.get("wall").front(), '[');
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("http connected from 127.0.0.1 11"), std::string::npos) << log;
+    for (int fd : filler) {
+        if (fd >= 0) close(fd);
+    }
+    EXPECT_TRUE(eventually([] { return httpd_connections() == 0; }));
+    lim.rlim_cur = saved;
+    setrlimit(RLIMIT_NOFILE, &lim);
+}
+
+TEST_F(Httpd, ABrowserThatDoesNotReadHoldsUpNobody) {
+    Browser stuck(nullptr, 4096);
+    // Large bodies it never reads, until its connection thread is blocked in send().
+    for (int i = 0; i < 40; i++) stuck.send("GET /js/three.min.js HTTP/1.1\r\n\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (int i = 0; i < 20; i++) {
+        EXPECT_TRUE(locked([] { return true; }));  // the frame lock is free
+        Browser other;
+        EXPECT_EQ(other.get("coin"), "[]");
+    }
+}
+
+TEST_F(Httpd, KeepAliveRequestsDoNotWaitForDelayedAcknowledgements) {
+    // With the header pieces sent one by one and nothing corked, each request would wait for
+    // the peer's delayed ACK, some 40 ms. The bound is far above what a request costs here.
+    Browser b;
+    b.get("coin");
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; i++) ASSERT_EQ(b.get("coin"), "[]");
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    EXPECT_LT(ms, 400) << "20 requests took " << ms << " ms";
 }

@@ -167,9 +167,12 @@ var kelpmoor = (function () {
 
     function applyTurtles(list) {
         var n = 0;
-        for (var i = 0; i < list.length; i++) {
-            var d = list[i], s = slot(d.tid);
-            tick = d.time;
+        // Slots past the end of the list (after a kill-all) are empty.
+        for (var t = 0; t < Math.max(list.length, turtles.length, 30); t++) {
+            var d = list[t] || { tid: t, alive: false, type: 0, x: 0, y: 0, head: 0,
+                                 firing: false, bttf: 0, got_hit: false };
+            var s = slot(t);
+            if (list.length > 0) tick = list[0].time;
             var type = d.alive ? d.type : 0;
             if (type !== s.type) {
                 if (s.group) scene.remove(s.group);
@@ -191,9 +194,9 @@ var kelpmoor = (function () {
             s.bullet.position.set(d.bx, d.by, 8);
             s.flash.visible = d.bttf > 0;
             s.flash.position.set(d.bx, d.by, 8);
-            s.flash.material = glowMaterials[1];
             s.hit.visible = d.alive && d.got_hit;
-            if (d.alive && type === 1) n++;
+            if (!s.group) s.burst.visible = false;
+            if (type === 1) n++;
             showScore(d);
         }
         alive = n;

@@ -5,9 +5,9 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,27 +67,44 @@ const char msg_html_template2[] =
 
 const char *const msg_template_jscript_srcp[2] = {VIEWER_JS_PATH, THREE_JS_PATH};
 
-void appendf(std::string &out, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
-void appendf(std::string &out, const char *fmt, ...) {
-    char buf[512];
-    va_list ap;
-    va_start(ap, fmt);
-    const int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    if (n < 0) return;
-    if (static_cast<std::size_t>(n) < sizeof buf) {
-        out.append(buf, static_cast<std::size_t>(n));
-        return;
-    }
-    // Only a number of some hundred digits gets here.
-    std::vector<char> big(static_cast<std::size_t>(n) + 1);
-    va_start(ap, fmt);
-    std::vsnprintf(big.data(), big.size(), fmt, ap);
-    va_end(ap);
-    out.append(big.data(), static_cast<std::size_t>(n));
+// Numbers as printf's "%lf" and "%d" write them (std::to_chars promises the same text), several
+// times faster than snprintf: the turtle document is most of a viewer's polling.
+void append_number(std::string &out, double v) {
+    char buf[400];  // the longest double in fixed notation with six decimals, and its sign
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6);
+    out.append(buf, r.ptr);
+}
+void append_number(std::string &out, long long v) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+void append_number(std::string &out, int v) { append_number(out, static_cast<long long>(v)); }
+void append_number(std::string &out, uint32_t v) {
+    append_number(out, static_cast<long long>(v));
 }
 
-const char *boolean(bool b) { return b ? "true" : "false"; }
+// Appends "KEY":VALUE pairs; the first of an object is preceded by "{", later ones by ",".
+struct json_object {
+    std::string &out;
+    bool first = true;
+    template <typename T>
+    void number(const char *key, T v) {
+        start(key);
+        append_number(out, v);
+    }
+    void boolean(const char *key, bool v) {
+        start(key);
+        out += v ? "true" : "false";
+    }
+    void start(const char *key) {
+        out += first ? "{\"" : ",\"";
+        first = false;
+        out += key;
+        out += "\":";
+    }
+    void end() { out += '}'; }
+};
 
 content_ptr owned(int mimetype, std::string text) {
     auto c = std::make_unique<container>();
@@ -241,7 +258,10 @@ void append_json_escaped(std::string &out, std::string_view text) {
             out += '\\';
             out += ch;
         } else if (c < 0x20 || c > 0x7e) {
-            appendf(out, "\\u%04x", c);
+            constexpr char HEX[] = "0123456789abcdef";
+            out += "\\u00";
+            out += HEX[c >> 4];
+            out += HEX[c & 15];
         } else {
             out += ch;
         }
@@ -250,25 +270,37 @@ void append_json_escaped(std::string &out, std::string_view text) {
 
 std::string json_for_turtles(const turtle_view *t, int n, uint32_t time) {
     std::string out = "[";
-    out.reserve(static_cast<std::size_t>(n) * 600 + 2);
+    out.reserve(static_cast<std::size_t>(n) * 300 + 2);
     for (int i = 0; i < n; i++) {
         const turtle_view &v = t[i];
         const int type = (v.status & ST_DOUGHNUT) ? 2 : (v.status & ST_STONE) ? 3 : 1;
         if (i > 0) out += ", ";
-        appendf(out, "{\"tid\":%d,\"time\":%u,\"type\":%d,\"name\":\"", i, time, type);
+        json_object o{out};
+        o.number("tid", i);
+        o.number("time", time);
+        o.number("type", type);
+        o.start("name");
+        out += '"';
         append_json_escaped(out, std::string_view(v.name, strnlen(v.name, sizeof v.name)));
-        appendf(out, "\",\"team\":%d,\"x\":%lf,\"y\":%lf,\"head\":%lf,\"ttl\":%d", v.team, v.x,
-                v.y, std::fmod(v.heading, 360.0), v.ttl);
-        appendf(out, ",\"bx\":%lf,\"by\":%lf,\"bttf\":%d,\"score\":%d,\"ncoin\":%d", v.bx, v.by,
-                v.bttf, v.score, v.ncoin);
-        appendf(out, ",\"alive\":%s", boolean(v.status & ST_ALIVE));
-        appendf(out, ",\"firing\":%s", boolean(v.status & ST_BULLET));
-        appendf(out, ",\"got_hit\":%s", boolean(v.event & EV_HIT));
-        appendf(out, ",\"collide\":%s",
-                boolean(v.event & (EV_BUMP_TURTLE | EV_BUMP_DOUGHNUT | EV_BUMP_STONE |
-                                   EV_BUMP_WALL)));
-        appendf(out, ",\"detected\":%s", boolean(v.event & (EV_FINDER | EV_RADAR)));
-        appendf(out, ",\"got_msg\":%s}", boolean(v.event & EV_TEAM_MSG));
+        out += '"';
+        o.number("team", v.team);
+        o.number("x", v.x);
+        o.number("y", v.y);
+        o.number("head", std::fmod(v.heading, 360.0));
+        o.number("ttl", v.ttl);
+        o.number("bx", v.bx);
+        o.number("by", v.by);
+        o.number("bttf", v.bttf);
+        o.number("score", v.score);
+        o.number("ncoin", v.ncoin);
+        o.boolean("alive", v.status & ST_ALIVE);
+        o.boolean("firing", v.status & ST_BULLET);
+        o.boolean("got_hit", v.event & EV_HIT);
+        o.boolean("collide",
+                  v.event & (EV_BUMP_TURTLE | EV_BUMP_DOUGHNUT | EV_BUMP_STONE | EV_BUMP_WALL));
+        o.boolean("detected", v.event & (EV_FINDER | EV_RADAR));
+        o.boolean("got_msg", v.event & EV_TEAM_MSG);
+        o.end();
     }
     out += "]";
     return out;
@@ -276,14 +308,20 @@ std::string json_for_turtles(const turtle_view *t, int n, uint32_t time) {
 
 std::string json_for_walls(const wall *w, int n) {
     std::string out = "[";
+    out.reserve(static_cast<std::size_t>(n) * 100 + 2);
     bool first = true;
     for (int i = 0; i < n; i++) {
         if (w[i].status & WALL_BACK_FACE) continue;
-        out += first ? "{" : ",{";
+        if (!first) out += ',';
         first = false;
-        appendf(out, "\"x1\":%lf,\"y1\":%lf,\"x2\":%lf,\"y2\":%lf,\"nx\":%lf,\"ny\":%lf}",
-                w[i].startp.x, w[i].startp.y, w[i].endp.x, w[i].endp.y, w[i].normal.x,
-                w[i].normal.y);
+        json_object o{out};
+        o.number("x1", w[i].startp.x);
+        o.number("y1", w[i].startp.y);
+        o.number("x2", w[i].endp.x);
+        o.number("y2", w[i].endp.y);
+        o.number("nx", w[i].normal.x);
+        o.number("ny", w[i].normal.y);
+        o.end();
     }
     out += "]";
     return out;
@@ -294,9 +332,13 @@ std::string json_for_coins(const coin *c, int n) {
     bool first = true;
     for (int i = 0; i < n; i++) {
         if (!(c[i].status & COIN_ON_FIELD)) continue;
-        out += first ? "{" : ",{";
+        if (!first) out += ',';
         first = false;
-        appendf(out, "\"x\":%lf,\"y\":%lf,\"ord\":%d}", c[i].pos.x, c[i].pos.y, c[i].order);
+        json_object o{out};
+        o.number("x", c[i].pos.x);
+        o.number("y", c[i].pos.y);
+        o.number("ord", c[i].order);
+        o.end();
     }
     out += "]";
     return out;
@@ -311,8 +353,14 @@ std::string json_for_camera(const turtle_view *t) {
         target[2] = 10.0;
     }
     std::string out;
-    appendf(out, "{\"x0\":%lf,\"y0\":%lf,\"z0\":%lf,\"x1\":%lf,\"y1\":%lf,\"z1\":%lf}", eye[0],
-            eye[1], eye[2], target[0], target[1], target[2]);
+    json_object o{out};
+    o.number("x0", eye[0]);
+    o.number("y0", eye[1]);
+    o.number("z0", eye[2]);
+    o.number("x1", target[0]);
+    o.number("y1", target[1]);
+    o.number("z1", target[2]);
+    o.end();
     return out;
 }
 

@@ -286,9 +286,11 @@ TEST_F(Httpd, ServesTheDocumentsOfTheLiveWorld) {
         elapsed_time = 1234;
         nwall = 0;
         setup_wall(-256, -256, 256, -256, 0, 1, 0);
+        setup_wall(256, -256, -256, -256, 0, -1, WALL_BACK_FACE);  // not listed
         coins[0] = coin{0, {12, -40}, 0, nullptr, COIN_ON_FIELD};
-        coins[1] = coin{1, {30.5, 8}, 1, nullptr, COIN_ON_FIELD};
-        ncoin = 2;
+        coins[1] = coin{1, {99, 99}, -1, nullptr, 0};  // not on the field
+        coins[2] = coin{2, {30.5, 8}, 1, nullptr, COIN_ON_FIELD};
+        ncoin = 3;
         return 0;
     });
     Browser b;

@@ -145,9 +145,10 @@ def main():
 
         page = chromium(base, "--dump-dom").stdout.decode("utf-8", "replace")
         for name, _, _ in TURTLES:
-            if not re.search(r'<div id="score\d+"[^>]*>' + re.escape(name) + ":", page):
+            if not re.search(r'<div id="score\d+"[^>]*><span[^>]*>' + re.escape(name) + ":", page):
                 fail("no score element names %r:\n%s" % (name, page[-2500:]))
-        if not re.search(r'<div id="result">tick \d+, 3 turtles alive</div>', page):
+        if not re.search(r'<div id="score29"><span></span><br><div id="result">tick \d+, '
+                         r'3 turtles alive</div>', page):
             fail("result line missing:\n" + page[-600:])
 
         shot = chromium(base, "--screenshot=" + screenshot)

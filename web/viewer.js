@@ -202,17 +202,28 @@ var kelpmoor = (function () {
         alive = n;
     }
 
-    function showScore(d) {
-        var el = document.getElementById("score" + d.tid);
-        if (!el) return;
-        if (!d.alive || d.type !== 1) {
-            if (el.textContent !== "") el.textContent = "";
-            return;
+    // The score line of slot t: a span of its own, since "score29" also holds "result".
+    function scoreLine(t) {
+        var el = document.getElementById("score" + t);
+        if (!el) return null;
+        if (!el.kelpmoorLine) {
+            el.kelpmoorLine = document.createElement("span");
+            el.insertBefore(el.kelpmoorLine, el.firstChild);
         }
-        var name = d.name !== "" ? d.name : "turtle " + d.tid;
-        var text = name + ": " + d.score + " points, " + d.ncoin + (d.ncoin === 1 ? " coin" : " coins");
-        if (el.textContent !== text) el.textContent = text;
-        el.style.color = TEAM_COLOURS[d.team] || TEAM_COLOURS[0];
+        return el.kelpmoorLine;
+    }
+
+    function showScore(d) {
+        var line = scoreLine(d.tid);
+        if (!line) return;
+        var text = "";
+        if (d.alive && d.type === 1) {
+            var name = d.name !== "" ? d.name : "turtle " + d.tid;
+            text = name + ": " + d.score + " points, " + d.ncoin +
+                   (d.ncoin === 1 ? " coin" : " coins");
+            line.style.color = TEAM_COLOURS[d.team] || TEAM_COLOURS[0];
+        }
+        if (line.textContent !== text) line.textContent = text;
     }
 
     function applyWalls(list, text) {

@@ -30,11 +30,11 @@ function(kelpmoor_embed_image png array layout width height)
     set(KELPMOOR_IMAGE_SOURCES ${KELPMOOR_IMAGE_SOURCES} ${out} PARENT_SCOPE)
 endfunction()
 
-kelpmoor_embed_image(doughnut.png doughnut_image32x32 rgba-top 32 32 draw/glutil.h)
-kelpmoor_embed_image(stone.png stone_image32x32 rgba-top 32 32 draw/glutil.h)
-kelpmoor_embed_image(coin.png coin_image32x32 rgba-top 32 32 draw/glutil.h)
-kelpmoor_embed_image(ten.png ten_image32x32 rgba-top 32 32 draw/glutil.h)
-kelpmoor_embed_image(background.png background_image200x200 rgb-bottom 200 200 draw/glutil.h)
+kelpmoor_embed_image(doughnut.png doughnut_image32x32 rgba-top 32 32 draw/textures.h)
+kelpmoor_embed_image(stone.png stone_image32x32 rgba-top 32 32 draw/textures.h)
+kelpmoor_embed_image(coin.png coin_image32x32 rgba-top 32 32 draw/textures.h)
+kelpmoor_embed_image(ten.png ten_image32x32 rgba-top 32 32 draw/textures.h)
+kelpmoor_embed_image(background.png background_image200x200 rgb-bottom 200 200 draw/textures.h)
 
 # The browser viewer's pictures, served as the files they are.
 foreach(n 0 1 2 3 4 7)

@@ -31,6 +31,5 @@ void set_ttl_color(int team);  // the body's material in its team's colour
 void draw_turtle_body(const slot_view &view, double x, double y, double angle, double delta1,
                       double delta2);
 void draw_beam(const slot_view &v);  // its finder and radar beams
-void draw_walls();
 void draw_turtle(const slot_view &v);  // beams, body and labels
 extern char window_title[256];  // "Kelpmoor @ host"

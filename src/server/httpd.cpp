@@ -1,6 +1,7 @@
 // httpd.cpp: the web viewer server's sockets and threads: the listening thread, which accepts
 // and starts one thread per connection (at most HTTP_MAX_CONNECTIONS), and the connection
-// thread's request loop and responses.
+// thread's request loop and responses. Sockets, listening and accepting come from net.h; the
+// responses have their own blocking send, which net.h's non-blocking helpers do not cover.
 #include "server/httpd.h"
 
 #include <arpa/inet.h>
@@ -20,6 +21,7 @@
 #include <thread>
 #include <utility>
 
+#include "server/net.h"
 #include "world/field.h"
 
 namespace {
@@ -29,41 +31,6 @@ constexpr int ACCEPT_RETRY_MS = 100;  // pause after a transient accept() failur
 constexpr int SEND_TIMEOUT_S = 60;    // a peer that takes nothing for this long is dropped
 constexpr const char *SERVER_NAME = "Kelpmoor";
 constexpr const char *SERVER_VERSION = "0.1";
-
-// Owns one descriptor and closes it; the command server has its own copy of this type.
-class Socket {
-public:
-    Socket() = default;
-    explicit Socket(int fd) : fd_(fd) {}
-    Socket(Socket &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Socket &operator=(Socket &&other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    Socket(const Socket &) = delete;
-    Socket &operator=(const Socket &) = delete;
-    ~Socket() { reset(); }
-
-    int fd() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-    // Shuts both directions down, then closes; false when close() fails.
-    bool shutdown_and_close() {
-        if (fd_ < 0) return true;
-        ::shutdown(fd_, SHUT_RDWR);
-        const bool ok = ::close(std::exchange(fd_, -1)) == 0;
-        return ok;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 std::atomic<int> bound_port{-1};
 std::atomic<int> connections{0};
@@ -129,10 +96,7 @@ void handle_connection(Socket conn) {
     char buf[HTTP_RECEIVE_BYTES];
     for (;;) {
         if (!wait_readable(fd, budget_ms)) break;
-        ssize_t n;
-        do {
-            n = ::recv(fd, buf, sizeof buf, 0);
-        } while (n < 0 && errno == EINTR);
+        const ssize_t n = receive_some(fd, buf, sizeof buf);
         if (n <= 0) break;
         http_request req;
         if (!parse_request(buf, static_cast<std::size_t>(n), req)) break;
@@ -140,7 +104,8 @@ void handle_connection(Socket conn) {
         if (!send_response(fd, req, body.get())) break;
         if (req.keep < 0) break;
     }
-    if (!conn.shutdown_and_close()) std::fputs("error closing client socket\n", stderr);
+    ::shutdown(fd, SHUT_RDWR);
+    conn.reset();
 }
 
 bool transient_accept_error(int err) {
@@ -152,30 +117,27 @@ void httpd(Socket listener) {
     std::fprintf(stderr, "httpd: listening for connections on port %d...\n", bound_port.load());
     for (;;) {
         sockaddr_in peer{};
-        socklen_t len = sizeof peer;
-        Socket conn(::accept4(listener.fd(), reinterpret_cast<sockaddr *>(&peer), &len,
-                              SOCK_CLOEXEC));
+        Socket conn = accept_peer(listener.fd(), &peer);
         if (!conn.valid()) {
             const int err = errno;
-            if (err == EINTR || err == ECONNABORTED) continue;
+            if (err == ECONNABORTED) continue;
             std::fputs("cannot accept connection\n", stderr);
             if (!transient_accept_error(err)) return;  // the listener stays open
             std::this_thread::sleep_for(std::chrono::milliseconds(ACCEPT_RETRY_MS));
             continue;
         }
-        char host[INET_ADDRSTRLEN] = "";
-        inet_ntop(AF_INET, &peer.sin_addr, host, sizeof host);
+        const peer_text who = format_peer(peer);
         if (private_mode.load() != 0 && peer.sin_addr.s_addr != htonl(INADDR_LOOPBACK)) {
-            std::fprintf(stderr, "accept_connection(): reject connection from %s %d\n", host,
-                         ntohs(peer.sin_port));
+            std::fprintf(stderr, "accept_connection(): reject connection from %s %d\n", who.host,
+                         who.port);
             continue;
         }
         if (connections.load() >= HTTP_MAX_CONNECTIONS) {
             std::fprintf(stderr, "httpd(): %d connections open, closing the one from %s %d\n",
-                         HTTP_MAX_CONNECTIONS, host, ntohs(peer.sin_port));
+                         HTTP_MAX_CONNECTIONS, who.host, who.port);
             continue;
         }
-        std::fprintf(stderr, "http connected from %s %d\n", host, conn.fd());
+        std::fprintf(stderr, "http connected from %s %d\n", who.host, conn.fd());
         // Counted before the thread exists, so a burst cannot overshoot the cap.
         connections.fetch_add(1);
         try {
@@ -232,31 +194,20 @@ bool send_response(int fd, const http_request &req, const container *body) {
 int start_httpd(int port) {
     // A browser that goes away mid-response must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
-    Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!s.valid()) {
+    listen_failure failure;
+    Socket s = open_listener(static_cast<unsigned short>(port), LISTEN_BACKLOG, &failure);
+    if (failure == listen_failure::socket) {
         std::fputs("cannot create socket\n", stderr);
         return -1;
     }
-    int one = 1;
-    setsockopt(s.fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (::bind(s.fd(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
-        std::fprintf(stderr, "httpd(): cannot bind to port %d\n", port);
+    if (!s.valid()) {
+        std::fprintf(stderr, failure == listen_failure::bind ? "httpd(): cannot bind to port %d\n"
+                                                              : "httpd(): cannot listen to port %d\n",
+                     port);
         field_set_socket_error();
         return -1;
     }
-    if (::listen(s.fd(), LISTEN_BACKLOG) < 0) {
-        std::fprintf(stderr, "httpd(): cannot listen to port %d\n", port);
-        field_set_socket_error();
-        return -1;
-    }
-    socklen_t len = sizeof addr;
-    if (getsockname(s.fd(), reinterpret_cast<sockaddr *>(&addr), &len) == 0) {
-        bound_port = ntohs(addr.sin_port);
-    }
+    bound_port = local_port(s.fd());
     try {
         std::thread(httpd, std::move(s)).detach();
     } catch (const std::system_error &) {

@@ -2,11 +2,12 @@
 // process (window, timer, frames, command server; run it under Xvfb:
 // tools/with-display.sh build/bench_httpd).
 //
-// 1. Requests per second for /turtle on one keep-alive connection, against the real server and
+// Requests: requests per second for /turtle on one keep-alive connection, against the real server and
 //    against a minimal responder that sends the same response bytes from memory, in
 //    alternating rounds; the real server's median and 99th-percentile request time. With
-//    --server-only, part 1 runs without the field (no frames taking the lock) and stops.
-// 2. The tick rate while 10 clients drive their turtles, without viewers and with 50 viewers
+//    --server-only, only the requests are measured, without the field (no frames taking the
+//    lock).
+// Ticks: the tick rate while 10 clients drive their turtles, without viewers and with 50 viewers
 //    polling as the browser viewer does (turtle and camera every 100 ms, coins every 200 ms,
 //    walls every second), in alternating phases.
 #include <arpa/inet.h>
@@ -36,10 +37,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr double ROUND_SECONDS = 1.0;  // part 1: one measuring round
-constexpr int ROUNDS = 5;              // part 1: rounds per server
-constexpr double PHASE_SECONDS = 4.0;  // part 2: one phase
-constexpr int PHASES = 3;              // part 2: phases of each kind
+constexpr double ROUND_SECONDS = 1.0;  // requests: one measuring round
+constexpr int ROUNDS = 5;              // requests: rounds per server
+constexpr double PHASE_SECONDS = 4.0;  // ticks: one phase
+constexpr int PHASES = 3;              // ticks: phases of each kind
 constexpr int DRIVERS = 10;
 constexpr int VIEWERS = 50;
 constexpr int POLL_MS = 100;
@@ -221,7 +222,7 @@ double tick_rate(bool with_viewers, long &viewer_requests) {
     return (t1 - t0) / seconds;
 }
 
-void part1(const char *setting) {
+void measure_requests(const char *setting) {
     const int server = connect_loopback(httpd_port());
     std::string response;
     get(server, REQUEST, response);
@@ -265,9 +266,9 @@ void run() {
         send(fd, ".\n", 2, MSG_NOSIGNAL);
         recv(fd, buf, sizeof buf, 0);
     }
-    part1("with the field running");
+    measure_requests("with the field running");
 
-    // Part 2.
+    // The tick rate, with and without viewers.
     std::vector<std::thread> drivers;
     for (int fd : driver_fds) drivers.emplace_back(driver, fd, std::cref(stop_drivers));
     std::vector<double> without, with, ratios;
@@ -297,7 +298,7 @@ int main(int argc, char **argv) {
         for (int t = 0; t < DRIVERS; t++) init_turtle(t, t, t * 20.0 - 100, t * 7.5, 33.0 * t);
         ntmax = DRIVERS;
         start_httpd(0);
-        part1("without the field");
+        measure_requests("without the field");
         return 0;
     }
     setenv("KELPMOOR_PORT", std::to_string(free_port()).c_str(), 1);

@@ -60,7 +60,7 @@ bool send_piece(int fd, const void *data, std::size_t n, bool more) {
     return true;
 }
 
-// The spec'd send_data: one NUL-terminated text, reported on failure.
+// One NUL-terminated text as one piece; a failure is reported on standard error.
 bool send_data(int fd, const char *out, bool more = true) {
     if (send_piece(fd, out, std::strlen(out), more)) return true;
     std::fputs("error sending data to client\n", stderr);

@@ -105,17 +105,6 @@ TEST(AgainstArena, EveryCommandAndQuery) {
     EXPECT_THROW(t.print_text(std::string(128, 'x')), kelpmoor::FramingError);
 }
 
-TEST(AgainstArena, BattleCoinsAndSpawns) {
-    Turtle t = fresh();
-    EXPECT_TRUE(t.battle_mode(true).ok);
-    EXPECT_TRUE(t.fire().ok);
-    EXPECT_EQ(t.score(), 99);
-    EXPECT_FALSE(t.jump(0, 0).ok);
-    EXPECT_TRUE(t.battle_mode(false).ok);
-    EXPECT_TRUE(t.scatter_coin().ok);
-    EXPECT_TRUE(t.doughnut().ok);
-}
-
 TEST(AgainstArena, TeamMessagesAndEvents) {
     Turtle t = fresh();
     Turtle other = Turtle::connect("127.0.0.1", 0, TIMEOUT_S);
@@ -161,6 +150,19 @@ TEST(AgainstArena, TextThatBreaksFramingIsNeverSent) {
     EXPECT_THROW(t.forward(INFINITY), kelpmoor::FramingError);
     EXPECT_THROW(t.pipeline({cmd::noop(), "F 1;F 2"}), kelpmoor::FramingError);
     EXPECT_EQ(t.team(), 0);  // still in step
+}
+
+// Last of the arena's tests: the robot it spawns wanders for the rest of the run.
+TEST(AgainstArena, BattleCoinsAndSpawns) {
+    Turtle t = fresh();
+    EXPECT_TRUE(t.battle_mode(true).ok);
+    EXPECT_TRUE(t.fire().ok);
+    EXPECT_EQ(t.score(), 99);
+    EXPECT_FALSE(t.jump(0, 0).ok);
+    EXPECT_TRUE(t.battle_mode(false).ok);
+    EXPECT_TRUE(t.scatter_coin().ok);
+    EXPECT_TRUE(t.doughnut().ok);
+    EXPECT_TRUE(t.robot().ok);
 }
 
 TEST(AgainstFakeServers, ServerClosingMidReplyThrowsAtOnce) {

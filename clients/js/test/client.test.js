@@ -68,22 +68,6 @@ describe('against the arena', () => {
     }
   });
 
-  test('battle, coins and spawns', async () => {
-    const t = await fresh();
-    try {
-      assert.ok((await t.battleMode(true)).ok);
-      assert.ok((await t.fire()).ok);
-      assert.equal(await t.score(), 99);
-      assert.equal((await t.jump(0, 0)).ok, false);
-      assert.ok((await t.battleMode(false)).ok);
-      assert.ok((await t.scatterCoin()).ok);
-      assert.ok((await t.doughnut()).ok);
-    } finally {
-      await t.battleMode(false).catch(() => {});
-      t.close();
-    }
-  });
-
   test('team messages and events', async () => {
     const t = await fresh();
     const other = await k.connect({ port, timeout: 20 });
@@ -133,6 +117,23 @@ describe('against the arena', () => {
       assert.throws(() => t.forward(Infinity), RangeError);
       assert.equal(await t.team(), 0);
     } finally {
+      t.close();
+    }
+  });
+  // Last: the robot it spawns wanders for the rest of the run.
+  test('battle, coins and spawns', async () => {
+    const t = await fresh();
+    try {
+      assert.ok((await t.battleMode(true)).ok);
+      assert.ok((await t.fire()).ok);
+      assert.equal(await t.score(), 99);
+      assert.equal((await t.jump(0, 0)).ok, false);
+      assert.ok((await t.battleMode(false)).ok);
+      assert.ok((await t.scatterCoin()).ok);
+      assert.ok((await t.doughnut()).ok);
+      assert.ok((await t.robot()).ok);
+    } finally {
+      await t.battleMode(false).catch(() => {});
       t.close();
     }
   });

@@ -80,19 +80,6 @@ class AgainstArena(unittest.TestCase):
         with self.assertRaises(kelpmoor.FramingError):
             t.print_text("x" * 128)
 
-    def test_battle_and_field_commands(self):
-        t = self.t
-        try:
-            self.assertTrue(t.battle_mode(True).ok)
-            self.assertTrue(t.fire().ok)
-            self.assertEqual(t.score(), 99)
-            self.assertFalse(t.jump(0, 0).ok)
-        finally:
-            t.battle_mode(False)
-        self.assertTrue(t.scatter_coin().ok)
-        self.assertTrue(t.doughnut().ok)
-        self.assertTrue(t.robot().ok)
-
     def test_team_messages_and_events(self):
         other = kelpmoor.connect(port=PORT, timeout=20)
         try:
@@ -141,6 +128,29 @@ class AgainstArena(unittest.TestCase):
             t.forward(float("inf"))
         # Still in step: the next reply answers the next query.
         self.assertEqual(t.team(), 0)
+
+    def test_battle_coins_and_spawns(self):
+        t = self.t
+        try:
+            self.assertTrue(t.battle_mode(True).ok)
+            self.assertTrue(t.fire().ok)
+            self.assertEqual(t.score(), 99)
+            self.assertFalse(t.jump(0, 0).ok)
+        finally:
+            t.battle_mode(False)
+        self.assertTrue(t.scatter_coin().ok)
+        self.assertTrue(t.doughnut().ok)
+        self.assertTrue(t.robot().ok)
+
+
+def load_tests(loader, tests, pattern):
+    """The arena's tests in their order of definition, so that the one spawning a robot, which
+    wanders for the rest of the run, comes last."""
+    suite = unittest.TestSuite()
+    for case in (AgainstArena, AgainstFakeServers, Parsing):
+        names = [n for n in vars(case) if n.startswith("test_")]
+        suite.addTests(case(n) for n in names)
+    return suite
 
 
 class AgainstFakeServers(unittest.TestCase):

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs the whole test suite twice: a normal build,
-# and a build with AddressSanitizer and UndefinedBehaviorSanitizer. Drawing tests need an X
-# display; without one the suite runs under Xvfb. Extra arguments go to ctest (e.g. -L unit).
+# Installs what is missing, then builds and runs the whole test suite three times: a normal
+# build, a build with AddressSanitizer and UndefinedBehaviorSanitizer, and a build with
+# ThreadSanitizer. Drawing tests need an X display; without one the suite runs under Xvfb.
+# Extra arguments go to ctest (e.g. -L unit).
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-deps.sh
 jobs="$(nproc)"
-for variant in normal sanitize; do
-    if [ "$variant" = normal ]; then
-        dir=build; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELPMOOR_SANITIZE=OFF)
-    else
-        dir=build-sanitize; flags=(-DCMAKE_BUILD_TYPE=Debug -DKELPMOOR_SANITIZE=ON)
-    fi
+for variant in normal sanitize thread; do
+    case "$variant" in
+    normal) dir=build; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELPMOOR_SANITIZE=OFF -DKELPMOOR_TSAN=OFF) ;;
+    sanitize) dir=build-sanitize; flags=(-DCMAKE_BUILD_TYPE=Debug -DKELPMOOR_SANITIZE=ON -DKELPMOOR_TSAN=OFF) ;;
+    thread) dir=build-tsan; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELPMOOR_SANITIZE=OFF -DKELPMOOR_TSAN=ON) ;;
+    esac
     echo "== $variant build ($dir)"
     cmake -S . -B "$dir" "${flags[@]}" >/dev/null
     cmake --build "$dir" -j"$jobs"

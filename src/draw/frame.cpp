@@ -16,7 +16,7 @@
 #include "world/field.h"
 #include "draw/paint.h"
 #include "draw/scenery.h"
-#include "server/tcpserver.h"
+#include "world/frame_rules.h"
 
 namespace {
 
@@ -104,31 +104,24 @@ void save_paint_layer() {
     glBindTexture(GL_TEXTURE_2D, 0);
 }
 
-// The turtles' new pen work on the paint layer. Every turtle decides first; the layer is put
-// back into the back buffer only when something is to be drawn on it, since the frame clears
-// the back buffer afterwards anyway and a full-window quad is dear in a software renderer.
-void paint_new_work(bool floor_is_fresh) {
-    static std::array<paint_report, NTURTLE> reports;
-    const int n = ntmax;
-    bool any_alive = false;
-    for (int t = 0; t < n; t++) {
-        reports[t] = paint_decide(t);
-        any_alive = any_alive || reports[t].alive;
-    }
+// The turtles' new pen work on the paint layer, as the frame's rules decided it. The layer is
+// put back into the back buffer only when something is to be drawn on it, since the frame
+// clears the back buffer afterwards anyway and a full-window quad is dear in a software
+// renderer.
+void paint_new_work(const frame_report &rep, bool floor_is_fresh) {
     if (!field_is_painted) {
         // The materials the painter leaves behind whenever a turtle lives, which the bodies'
         // emission relies on.
-        if (any_alive) {
+        if (rep.any_alive) {
             set_material(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, 0.0f, 0.0f, 0.0f, 0.0f);
             set_material(GL_FRONT, GL_EMISSION, 0.0f, 0.0f, 0.0f, 0.0f);
         }
         return;
     }
     if (!floor_is_fresh) restore_paint_layer();
-    for (int t = 0; t < n; t++) draw_paint_report(reports[t]);
+    for (int t = 0; t < rep.npaint; t++) draw_paint_report(rep.paint[t]);
     save_paint_layer();
 }
-
 
 void set_camera() {
     glMatrixMode(GL_PROJECTION);
@@ -360,8 +353,6 @@ void set_wall_material() {
     set_material(GL_FRONT_AND_BACK, GL_AMBIENT, 0.45f, 0.45f, 0.27f, 1.0f);
 }
 
-bool is_object(int t) { return (ttl[t].status & (ST_STONE | ST_DOUGHNUT)) != 0; }
-
 // Labels and beams take their colour from the emission; a zero normal keeps the light of the
 // last drawn surface out of it.
 void draw_label(double x, double y, const char *text, float emission_alpha_after) {
@@ -404,11 +395,9 @@ void draw_beam_lines() {
     nbeam = 0;
 }
 
-void add_beam_line(int tid, int target, float r, float g, float b) {
+void add_beam_line(position from, position to, float r, float g, float b) {
     assert(nbeam < static_cast<int>(beams.size()));
-    if (nbeam < static_cast<int>(beams.size())) {
-        beams[nbeam++] = {ttl[tid].pos[0], ttl[target].pos[0], r, g, b};
-    }
+    if (nbeam < static_cast<int>(beams.size())) beams[nbeam++] = {from, to, r, g, b};
     if (!passes_batched) draw_beam_lines();
 }
 
@@ -495,26 +484,26 @@ void keep_freed_memory() {
 }
 
 void display_frame() {
+    // Everything the frame reads of the world, the floor's flags and colour included, is read
+    // under the lock.
+    rendering_started();
     field_is_painted = 0;
     set_flat_projection();
     const bool floor_is_fresh = turtle_field_is_cleared != 1;
     if (floor_is_fresh) recreate_floor();
 
-    rendering_started();
-    // Coin events (update_coin_event) take their place here, before the team boards.
-    refresh_teaminfo();
-    paint_new_work(floor_is_fresh);
+    static frame_report rep;
+    field_advance_frame(rep);
+    paint_new_work(rep, floor_is_fresh);
 
     if (field_is_painted) paint_generation++;
     draw_scenery();
 
     begin_turtle_passes();
-    for (int t = 0; t < ntmax; t++) {
-        if (is_object(t)) draw_turtle(t);
-    }
-    for (int t = 0; t < ntmax; t++) {
-        if (!is_object(t)) draw_turtle(t);
-        if (t % TURTLES_PER_FLUSH == TURTLES_PER_FLUSH - 1) glFlush();
+    for (int i = 0; i < rep.nslots; i++) {
+        const slot_view &v = rep.slots[i];
+        draw_turtle(v);
+        if (!is_object(v.tid) && v.tid % TURTLES_PER_FLUSH == TURTLES_PER_FLUSH - 1) glFlush();
     }
     end_turtle_passes();
 
@@ -533,16 +522,17 @@ void display() {
     glutSwapBuffers();
 }
 
-void set_ttl_color(int tid) {
-    const color &c = team_colors[((ttl[tid].team % NTEAM) + NTEAM) % NTEAM];
+void set_ttl_color(int team) {
+    const color &c = team_colors[((team % NTEAM) + NTEAM) % NTEAM];
     const float r = static_cast<float>(c.r), g = static_cast<float>(c.g),
                 b = static_cast<float>(c.b);
     set_material(GL_FRONT, GL_DIFFUSE, r, g, b, 1.0f);
     set_material(GL_FRONT, GL_AMBIENT, 0.6f * r, 0.6f * g, 0.6f * b, 1.0f);
 }
 
-void draw_turtle_body(int tid, double x, double y, double angle, double delta1, double delta2) {
-    const uint32_t st = ttl[tid].status;
+void draw_turtle_body(const slot_view &view, double x, double y, double angle, double delta1,
+                      double delta2) {
+    const uint32_t st = view.status;
     if (st & ST_STONE) {
         drawIcon_Stone(x, y);
         return;
@@ -551,12 +541,12 @@ void draw_turtle_body(int tid, double x, double y, double angle, double delta1, 
         drawIcon_Doughnut(x, y);
         return;
     }
-    if (ttl[tid].ncoin > 0) drawIcon_Coin(x, y, ncoin);
+    if (view.ncoin > 0) drawIcon_Coin(x, y, ncoin);
 
     glPushMatrix();
     glTranslated(x, y, BODY_HEIGHT);
     glRotated(angle, 0.0, 0.0, 1.0);
-    set_ttl_color(tid);
+    set_ttl_color(view.team);
 
     // Head and legs moved for this frame: the head bobs by delta2; diagonal legs swing
     // together along the body (left rear with right front, left front with right rear).
@@ -586,16 +576,9 @@ void draw_turtle_body(int tid, double x, double y, double angle, double delta1, 
     glPopMatrix();
 }
 
-void draw_beam(int tid) {
-    turtle &t = ttl[tid];
-    if (t.target_of_finder >= 0 && t.target_of_finder < NTURTLE) {
-        add_beam_line(tid, t.target_of_finder, 1.0f, 0.4f, 0.4f);
-    }
-    if (t.target_of_finder >= 0) t.target_of_finder = -1;
-    if (t.target_of_rader >= 0 && t.target_of_rader < NTURTLE) {
-        add_beam_line(tid, t.target_of_rader, 0.4f, 0.4f, 1.0f);
-    }
-    if (t.target_of_rader >= 0) t.target_of_rader = -1;
+void draw_beam(const slot_view &v) {
+    if (v.finder.on) add_beam_line(v.pos, v.finder.to, 1.0f, 0.4f, 0.4f);
+    if (v.radar.on) add_beam_line(v.pos, v.radar.to, 0.4f, 0.4f, 1.0f);
 }
 
 void draw_walls() {
@@ -627,31 +610,25 @@ void draw_walls() {
     glEnd();
 }
 
-void draw_turtle(int tid) {
-    turtle &t = ttl[tid];
-    // The bullet step of battle (flight, hits, the wall-impact burst) comes first, here, for
-    // every slot with ST_BULLET, in use or not.
-    if (!(t.status & ST_ALIVE)) return;
-    if (t.ttl > 0) glEnable(GL_BLEND);
+void draw_turtle(const slot_view &v) {
+    if (!v.drawn) return;
+    if (v.ttl > 0) glEnable(GL_BLEND);
 
     const double tick = static_cast<double>(elapsed_time.load());
-    const double phase = PHASE_PER_SLOT * tid;
+    const double phase = PHASE_PER_SLOT * v.tid;
     const double delta1 = std::sin(tick / LEG_PERIOD_DIV + phase);
     const double delta2 = std::sin(tick / HEAD_PERIOD_DIV + phase);
 
-    if (battle_mode) draw_beam(tid);
-    const double x = t.pos[0].x, y = t.pos[0].y;
-    draw_turtle_body(tid, x, y, t.heading, delta1, delta2);
+    draw_beam(v);
+    const double x = v.pos.x, y = v.pos.y;
+    draw_turtle_body(v, x, y, v.heading, delta1, delta2);
 
-    if (!is_object(tid)) {
+    if (!(v.status & (ST_STONE | ST_DOUGHNUT))) {
         if (disp_score) {
             char text[16];
-            std::snprintf(text, sizeof text, "%d", t.score);
+            std::snprintf(text, sizeof text, "%d", v.score);
             draw_label(x - 12.0, y + 10.0, text, 1.0f);
         }
-        if (disp_name) draw_label(x - 12.0, y - 22.0, t.name, 0.0f);
+        if (disp_name) draw_label(x - 12.0, y - 22.0, v.name, 0.0f);
     }
-    // The explosion and hit-flash steps of battle come here (translucent: draw the waiting
-    // beams and labels first, with end_turtle_passes() and begin_turtle_passes() again), then
-    // the robot step for ST_SYSTEM slots that are not doughnuts.
 }

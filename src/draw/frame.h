@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "world/frame_rules.h"
 #include "world/world.h"
 
 // ---- Window and main loop (window.cpp) ----------------------------------------------------
@@ -17,13 +18,19 @@ void menufunc(int value);
 void change_menuitem();
 void display();        // display_frame(), then the capture if one was asked for, then the swap
 void keep_freed_memory();  // start-up: the renderer's freed memory stays for the next frame
-void display_frame();  // everything of one frame up to and including rendering_is_done
+// Everything of one frame up to and including rendering_is_done: the world's rules for the
+// frame (field_advance_frame), then the drawing of its report.
+void display_frame();
 extern unsigned int bg_textures;             // the paint layer's texture name
 extern std::vector<unsigned char> bg_tex_buffer;  // initial pixels of the paint layer
 
-void set_ttl_color(int tid);
-void draw_turtle_body(int tid, double x, double y, double angle, double delta1, double delta2);
-void draw_beam(int tid);
+// ---- Drawing one slot of the frame's report (frame.cpp) ------------------------------------
+void set_ttl_color(int team);  // the body's material in its team's colour
+// The body (or the stone or doughnut icon, or the coin it carries) at (x, y), turned by angle
+// degrees; delta1 swings the legs, delta2 bobs the head.
+void draw_turtle_body(const slot_view &view, double x, double y, double angle, double delta1,
+                      double delta2);
+void draw_beam(const slot_view &v);  // its finder and radar beams
 void draw_walls();
-void draw_turtle(int tid);
+void draw_turtle(const slot_view &v);  // beams, body and labels
 extern char window_title[256];  // "Kelpmoor @ host"

@@ -84,17 +84,22 @@ void field_open_window(int argc, char **argv) {
 void timerfunc(int /*dummy*/) {
     elapsed_time++;
     int nobj = 0;
-    qf_n_moving_obj(&nobj);
+    bool retitle = false;
+    {
+        std::lock_guard<std::mutex> lock(frame_rendering_mutex);
+        qf_n_moving_obj(&nobj);
+        retitle = menuitem_need_to_change != 0;
+        menuitem_need_to_change = 0;
+    }
     glutTimerFunc(nobj > 0 ? TIMER_FAST_MS : TIMER_SLOW_MS, timerfunc, 0);
     glutPostRedisplay();
-    if (menuitem_need_to_change) change_menuitem();
+    if (retitle) change_menuitem();
 }
 
 void change_menuitem() {
     char title[300];
     std::snprintf(title, sizeof title, private_mode ? "Private %s" : "Public %s", window_title);
     glutSetWindowTitle(title);
-    menuitem_need_to_change = 0;
 }
 
 void reshapefunc(int /*x*/, int /*y*/) {

@@ -38,23 +38,16 @@ double view_rotate(double angle, double delta) {
     return angle;
 }
 
-namespace {
-
-// Keys and menu entries run on the main thread between frames, while the command server may
-// be executing a client's batch: the ones that change the world take the frame lock.
-template <typename F>
-void with_world_locked(F &&action) {
-    std::lock_guard<std::mutex> lock(frame_rendering_mutex);
-    action();
-}
-
-}  // namespace
-
+// Keys and menu entries run on the main thread between frames, while the command server may be
+// executing a client's batch and HTTP threads copying the world: every action holds the lock.
+// Quitting does not, so that nothing waits on a lock the exiting thread keeps.
 void keyboardfunc(unsigned char key, int /*x*/, int /*y*/) {
+    if (key == 'Q') std::exit(0);
+    std::lock_guard<std::mutex> lock(frame_rendering_mutex);
     switch (key) {
     case 27: field_unset_disp_help(); break;
-    case '!': with_world_locked(field_toggle_battle_mode); break;
-    case '@': with_world_locked(field_toggle_private_mode); break;
+    case '!': field_toggle_battle_mode(); break;
+    case '@': field_toggle_private_mode(); break;
     case '3': field_toggle_bird_view_mode(); break;
     case '+':
     case ';': view_fov_angle = view_zoom(view_fov_angle, -FOV_STEP); break;
@@ -65,38 +58,38 @@ void keyboardfunc(unsigned char key, int /*x*/, int /*y*/) {
     case '.':
     case '>': view_rotation_angle = view_rotate(view_rotation_angle, ROTATION_STEP); break;
     case 'B':
-    case 'b': with_world_locked(field_toggle_bounded_area_mode); break;
+    case 'b': field_toggle_bounded_area_mode(); break;
     case 'C':
-    case 'c': with_world_locked(field_clear); break;
+    case 'c': field_clear(); break;
     case 'H':
     case 'h': field_toggle_disp_help(); break;
-    case 'K': with_world_locked(field_kill_all_turtles); break;
-    case 'M': with_world_locked(field_toggle_maze_mode); break;
+    case 'K': field_kill_all_turtles(); break;
+    case 'M': field_toggle_maze_mode(); break;
     case 'N':
     case 'n': field_toggle_disp_name(); break;
     case 'O':
-    case 'o': with_world_locked([] { scatter_stone(1); }); break;
+    case 'o': scatter_stone(1); break;
     case 'P':
     case 'p': field_capture_screen(); break;
-    case 'Q': std::exit(0);
     case 'S':
     case 's': field_toggle_disp_score(); break;
     case 'Z':
-    case 'z': with_world_locked(field_clear_zombie); break;
+    case 'z': field_clear_zombie(); break;
     default: break;
     }
 }
 
 void menu_action(int value) {
+    if (value == 9) std::exit(0);
+    std::lock_guard<std::mutex> lock(frame_rendering_mutex);
     switch (value) {
-    case 1: with_world_locked(field_clear); break;
-    case 2: with_world_locked(field_clear_zombie); break;
-    case 3: with_world_locked(field_toggle_battle_mode); break;
-    case 4: with_world_locked(field_toggle_private_mode); break;
+    case 1: field_clear(); break;
+    case 2: field_clear_zombie(); break;
+    case 3: field_toggle_battle_mode(); break;
+    case 4: field_toggle_private_mode(); break;
     case 5: field_capture_screen(); break;
     case 7: field_set_disp_help(); break;
-    case 8: with_world_locked(field_kill_all_turtles); break;
-    case 9: std::exit(0);
+    case 8: field_kill_all_turtles(); break;
     default: break;
     }
 }

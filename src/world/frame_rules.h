@@ -1,0 +1,46 @@
+// frame_rules.h: one frame of the world's own rules, GL-free. field_advance_frame runs every
+// per-frame step in the frame's order and reports what the frame must draw; the frame draws
+// only that report. Main thread, inside the frame, with frame_rendering_mutex held.
+#pragma once
+
+#include <array>
+
+#include "world/paint.h"
+#include "world/world.h"
+
+// A finder or radar beam from a turtle to the slot it caught.
+struct beam_view {
+    bool on = false;
+    position to{};  // the caught slot's position when the beam was taken
+};
+
+// One slot as the frame draws it: the world as it stood when the slot's turn came, after its
+// own earlier steps and before its later ones.
+struct slot_view {
+    int tid = -1;
+    bool drawn = false;  // the slot was alive when its turn came; nothing is drawn otherwise
+    uint32_t status = 0;
+    position pos{};
+    double heading = 0.0;  // degrees
+    int team = 0, score = 0, ncoin = 0;
+    int ttl = 0;  // dying countdown: the body is translucent while it runs
+    char name[129] = {};
+    beam_view finder, radar;  // battle mode only
+};
+
+struct frame_report {
+    // The painter's decisions, slot by slot (0 .. npaint - 1), and whether any slot lived.
+    std::array<paint_report, NTURTLE> paint{};
+    int npaint = 0;
+    bool any_alive = false;
+    // The slots in drawing order: objects (stones, doughnuts) first, then the rest, each in
+    // slot order.
+    std::array<slot_view, NTURTLE> slots{};
+    int nslots = 0;
+};
+
+// Advances the world by one frame: team boards' posting locks, the painter's decisions, then
+// each slot's steps in drawing order (the beams it shows this frame are taken and cleared).
+void field_advance_frame(frame_report &rep);
+
+bool is_object(int tid);  // a stone or a doughnut

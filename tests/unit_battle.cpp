@@ -2,30 +2,17 @@
 // and a long soak of the per-frame steps with robots fighting in a maze.
 #include "world/battle.h"
 #include "world/coins.h"
+#include "world/frame_rules.h"
 #include "support.h"
 
 namespace {
 
-// One frame of the battle steps of slot t, in the frame's order.
-battle_draw step_slot(int t) {
-    battle_draw d;
-    bullet_step(t, d);
-    explosion_step(t, d);
-    hit_flash_step(t, d);
-    update_robot(t);
-    return d;
-}
-
-bool is_object(int t) { return (ttl[t].status & (ST_STONE | ST_DOUGHNUT)) != 0; }
-
-// One frame of every slot: objects first, then the others, each in slot order.
+// One frame of the world's rules; each slot's battle report, by slot.
 std::array<battle_draw, NTURTLE> battle_frame() {
+    static frame_report rep;
+    field_advance_frame(rep);
     std::array<battle_draw, NTURTLE> d{};
-    for (int pass = 0; pass < 2; pass++) {
-        for (int t = 0; t < ntmax; t++) {
-            if (is_object(t) == (pass == 0)) d[t] = step_slot(t);
-        }
-    }
+    for (int i = 0; i < rep.nslots; i++) d[rep.slots[i].tid] = rep.slots[i].battle;
     return d;
 }
 
@@ -175,6 +162,27 @@ TEST_F(Combat, WallsStonesDoughnutsAndFreedShooters) {
     EXPECT_TRUE(ttl[3].score == 70 && ttl[3].event == EV_HIT);
 }
 
+// Slots step in order: a kill by a lower slot's bullet explodes in the same frame, one by a
+// higher slot's in the next; a dying body is still drawn in the frame that frees its slot.
+TEST_F(Combat, TheFrameOrderDecidesWhenAKillShows) {
+    place(0, 0, 0, 0);
+    place(1, 11, 0);
+    place(2, 89, 0);
+    place(3, 100, 0, 180);
+    ttl[1].score = ttl[2].score = 0;
+    ASSERT_TRUE(turtle_fire(0) == 0 && turtle_fire(3) == 0);
+    auto d = battle_frame();
+    EXPECT_TRUE(d[1].explosion_ttl == EXPLOSION_FRAMES && d[2].explosion_ttl == 0);
+    EXPECT_TRUE(ttl[1].ttl > 0 && ttl[2].ttl > 0);
+    EXPECT_EQ(battle_frame()[2].explosion_ttl, EXPLOSION_FRAMES);
+    for (int i = 0; i < EXPLOSION_FRAMES - 3; i++) battle_frame();
+    static frame_report rep;
+    field_advance_frame(rep);
+    const slot_view &last = rep.slots[1];
+    EXPECT_TRUE(last.drawn && last.ttl == 1 && last.battle.explosion_ttl == 1);
+    EXPECT_FALSE(ttl[1].status & ST_ALIVE);
+}
+
 TEST_F(Combat, RobotsTurnAtTheMarginAndStayWhereARefusedStepLeavesThem) {
     srandom(3);
     place(0, 245.9, 0, 0, ST_SYSTEM);  // the next step would enter the margin: a turn instead
@@ -206,7 +214,6 @@ TEST_F(Combat, RobotsTurnAtTheMarginAndStayWhereARefusedStepLeavesThem) {
 // 20 robots fight in a full maze for 20,000 frames while coins change hands.
 TEST_F(Combat, SoakTwentyRobotsInAFullMaze) {
     srandom(2026);
-    reset_coin();
     field_set_maze_mode();
     const auto spawn_robot = [](int slot) {
         for (;;) {
@@ -229,7 +236,6 @@ TEST_F(Combat, SoakTwentyRobotsInAFullMaze) {
 
     int lost = 0, kills = 0, shots = 0, picks = 0;
     for (int frame = 0; frame < 20000; frame++) {
-        update_coin_event();
         uint32_t flying = 0;
         for (int t = 0; t < NTURTLE; t++) flying |= (ttl[t].status & ST_BULLET) ? 1u << t : 0;
         for (const battle_draw &d : battle_frame()) kills += d.explosion_ttl == 1 ? 1 : 0;

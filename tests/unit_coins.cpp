@@ -5,10 +5,6 @@
 
 namespace {
 
-struct Coins : testing::Test {
-    void SetUp() override { reset_coin(); }
-};
-
 // The orders of the coins on the field, by slot (-1 for a slot not on the field).
 std::vector<int> orders() {
     std::vector<int> o;
@@ -38,7 +34,7 @@ int held(int tid) {
 
 }  // namespace
 
-TEST_F(Coins, TheStackStaysDenseThroughScatterPickAndDrop) {
+TEST(Coins, TheStackStaysDenseThroughScatterPickAndDrop) {
     srandom(5);
     ASSERT_EQ(field_scatter_coin(1), 0);
     EXPECT_TRUE(stock_of_coin == 299 && orders() == std::vector<int>{0});
@@ -73,7 +69,7 @@ TEST_F(Coins, TheStackStaysDenseThroughScatterPickAndDrop) {
     EXPECT_EQ(nearest, 0);  // and it is filed in the grid again
 }
 
-TEST_F(Coins, BankLoansFullTableAndResets) {
+TEST(Coins, BankLoansFullTableAndResets) {
     place(0, 0, 0);
     EXPECT_EQ(turtle_borrow_coin(0), 0);
     EXPECT_TRUE(held(0) == 10 && stock_of_coin == 290);
@@ -106,7 +102,7 @@ TEST_F(Coins, BankLoansFullTableAndResets) {
     EXPECT_TRUE(held(0) == 0 && stock_of_coin == NCOIN);
 }
 
-TEST_F(Coins, EventOncePerApproachOnlyForClientTurtles) {
+TEST(Coins, EventOncePerApproachOnlyForClientTurtles) {
     coins[0] = coin{0, {0, 0}, 0, nullptr, COIN_ON_FIELD};
     add_coin_to_map(0);
     ncoin = 1;

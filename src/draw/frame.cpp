@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "draw/battle.h"
 #include "draw/glutil.h"
 #include "draw/frame.h"
 #include "world/field.h"
@@ -502,7 +503,16 @@ void display_frame() {
     begin_turtle_passes();
     for (int i = 0; i < rep.nslots; i++) {
         const slot_view &v = rep.slots[i];
+        draw_battle_bullet(v.battle);
         draw_turtle(v);
+        if (battle_has_glow(v.battle)) {
+            // Translucent: everything drawn before it in the slots' order must be there first.
+            end_turtle_passes();
+            draw_battle_glow(v.battle);
+            begin_turtle_passes();
+        } else if (v.drawn && v.ttl > 0) {
+            glDisable(GL_BLEND);  // the dying body was blended
+        }
         if (!is_object(v.tid) && v.tid % TURTLES_PER_FLUSH == TURTLES_PER_FLUSH - 1) glFlush();
     }
     end_turtle_passes();

@@ -69,7 +69,7 @@ void remove_coin_from_map(int coinid) {
 
 int count_neighbor_coin_in_map(int tid, int *nearest_coinid) {
     *nearest_coinid = -1;
-    if (tid < 0 || tid >= NTURTLE) {
+    if (!valid_tid(tid)) {
         return 0;
     }
     double x = ttl[tid].pos[0].x;

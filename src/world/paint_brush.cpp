@@ -28,11 +28,7 @@ double direction_cosine(vec2 u, vec2 v) {
 
 double direction_degrees(vec2 d) { return std::atan2(d.y, d.x) * 180.0 / PI; }
 
-struct colour {
-    double r, g, b;
-};
-
-void stamp(dab_sink sink, double x, double y, double size, colour c) {
+void stamp(dab_sink sink, double x, double y, double size, color c) {
     if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(size)) {
         return;
     }
@@ -46,7 +42,7 @@ double bezier(double p, double c, double q, double t) {
 
 // Stamps the quadratic curve P -> Q with control C, sizes interpolated the same way.
 void stamp_quadratic(vec2 p, vec2 c, vec2 q, double sp, double sc, double sq, int n,
-                     colour col, dab_sink sink) {
+                     color col, dab_sink sink) {
     double dt = 1.0 / n;
     for (double t = 0.0; t <= 1.0; t += dt) {
         stamp(sink, bezier(p.x, c.x, q.x, t), bezier(p.y, c.y, q.y, t),
@@ -54,17 +50,17 @@ void stamp_quadratic(vec2 p, vec2 c, vec2 q, double sp, double sc, double sq, in
     }
 }
 
-void brush_line(vec2 p0, double s0, vec2 p1, double s1, colour c, int last_stroke,
+void brush_line(vec2 p0, double s0, vec2 p1, double s1, color c, int last_stroke,
                 dab_sink sink) {
     brushLine(p0.x, p0.y, s0, p1.x, p1.y, s1, c.r, c.g, c.b, last_stroke, sink);
 }
 
-void draw_curve3(vec2 p0, double s0, vec2 p1, double s1, vec2 p2, double s2, colour c,
+void draw_curve3(vec2 p0, double s0, vec2 p1, double s1, vec2 p2, double s2, color c,
                  dab_sink sink) {
     drawCurve3(p0.x, p0.y, s0, p1.x, p1.y, s1, p2.x, p2.y, s2, c.r, c.g, c.b, sink);
 }
 
-void draw_curve3_last(vec2 p0, double s0, vec2 p1, double s1, vec2 p2, double s2, colour c,
+void draw_curve3_last(vec2 p0, double s0, vec2 p1, double s1, vec2 p2, double s2, color c,
                       dab_sink sink) {
     drawCurve3asLastStroke(p0.x, p0.y, s0, p1.x, p1.y, s1, p2.x, p2.y, s2, c.r, c.g, c.b,
                            sink);
@@ -136,7 +132,7 @@ int brush_intervals(double length, double size) {
 
 void brushLine(double x0, double y0, double size0, double x1, double y1, double size1,
                double r, double g, double b, int last_stroke, dab_sink sink) {
-    colour c{r, g, b};
+    color c{r, g, b};
     vec2 d{x1 - x0, y1 - y0};
     double l = len(d);
     if (!(l >= BRUSH_SHORT_SEGMENT)) {
@@ -155,7 +151,7 @@ void brushLine(double x0, double y0, double size0, double x1, double y1, double 
 void drawCurve3(double x0, double y0, double s0, double x1, double y1, double s1, double x2,
                 double y2, double s2, double r, double g, double b, dab_sink sink) {
     (void)s2;
-    colour col{r, g, b};
+    color col{r, g, b};
     vec2 p0{x0, y0}, p1{x1, y1}, p2{x2, y2};
     vec2 d01 = sub(p1, p0), d12 = sub(p2, p1);
     double l01 = len(d01), l12 = len(d12);
@@ -181,7 +177,7 @@ void drawCurve4(double x0, double y0, double s0, double x1, double y1, double s1
                 double y2, double s2, double x3, double y3, double s3, double r, double g,
                 double b, dab_sink sink) {
     (void)s0;
-    colour col{r, g, b};
+    color col{r, g, b};
     vec2 p0{x0, y0}, p1{x1, y1}, p2{x2, y2}, p3{x3, y3};
     vec2 d01 = sub(p1, p0), d12 = sub(p2, p1), d23 = sub(p3, p2);
     double c012 = direction_cosine(d01, d12);
@@ -211,7 +207,7 @@ void drawCurve4(double x0, double y0, double s0, double x1, double y1, double s1
 void drawCurve3asLastStroke(double x0, double y0, double s0, double x1, double y1, double s1,
                             double x2, double y2, double s2, double r, double g, double b,
                             dab_sink sink) {
-    colour col{r, g, b};
+    color col{r, g, b};
     vec2 p0{x0, y0}, p1{x1, y1}, p2{x2, y2};
     vec2 d01 = sub(p1, p0), d12 = sub(p2, p1);
     double l01 = len(d01), l12 = len(d12);
@@ -234,7 +230,7 @@ void drawCurve3asLastStroke(double x0, double y0, double s0, double x1, double y
 void brushLine2(double x0, double y0, double size0, double x1, double y1, double size1,
                 double x2, double y2, double size2, double r, double g, double b,
                 dab_sink sink) {
-    colour col{r, g, b};
+    color col{r, g, b};
     vec2 p0{x0, y0}, p1{x1, y1}, p2{x2, y2};
     vec2 d01 = sub(p1, p0), d12 = sub(p2, p1);
     double l01 = len(d01), l12 = len(d12);
@@ -269,7 +265,7 @@ void brushLine2(double x0, double y0, double size0, double x1, double y1, double
 void brushLine3(double x0, double y0, double size0, double x1, double y1, double size1,
                 double x2, double y2, double size2, double x3, double y3, double size3,
                 double r, double g, double b, dab_sink sink) {
-    colour col{r, g, b};
+    color col{r, g, b};
     vec2 p0{x0, y0}, p1{x1, y1}, p2{x2, y2}, p3{x3, y3};
     draw_curve3(p0, size0, p1, size1, p2, size2, col, sink);
     vec2 d12 = sub(p2, p1), d23 = sub(p3, p2);
@@ -295,7 +291,7 @@ void brushLine3(double x0, double y0, double size0, double x1, double y1, double
 }
 
 void paint_by_brush(int tid, int last_stroke, dab_sink sink) {
-    if (tid < 0 || tid >= NTURTLE) {
+    if (!valid_tid(tid)) {
         return;
     }
     const turtle &t = ttl[tid];

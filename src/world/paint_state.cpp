@@ -20,7 +20,7 @@ pen_vertex vertex_of(const turtle &t, int point, int colour) {
 
 pen_shape paint_pen_shape(int tid) {
     pen_shape shape;
-    if (tid < 0 || tid >= NTURTLE) {
+    if (!valid_tid(tid)) {
         return shape;
     }
     const turtle &t = ttl[tid];
@@ -50,7 +50,7 @@ pen_shape paint_pen_shape(int tid) {
 paint_report paint_decide(int tid) {
     paint_report rep;
     rep.tid = tid;
-    if (tid < 0 || tid >= NTURTLE || !(ttl[tid].status & ST_ALIVE)) {
+    if (!valid_tid(tid) || !(ttl[tid].status & ST_ALIVE)) {
         return rep;
     }
     turtle &t = ttl[tid];

@@ -28,8 +28,6 @@ inline constexpr uint32_t IMMOVABLE = ST_ZOMBIE | ST_STONE | ST_DOUGHNUT;
 inline constexpr color RED = {1.0, 0.0, 0.0};
 inline constexpr color GREY = {0.5, 0.5, 0.5};
 
-bool valid_tid(int tid) { return tid >= 0 && tid < NTURTLE; }
-
 bool alive(const turtle &t) { return (t.status & ST_ALIVE) != 0; }
 
 int lowest_free_slot() {
@@ -383,31 +381,34 @@ int check_how_far_it_can_go(int tid, double dist_to_go, double *dist_possible, i
     return obstacle_kind(ttl[best_slot]);
 }
 
-int is_colliding_to_wall(int tid, double dist_to_go) {
-    if (!valid_tid(tid)) {
-        return 0;
-    }
-    const turtle &t = ttl[tid];
-    double x = t.pos[0].x;
-    double y = t.pos[0].y;
-    double dir = dist_to_go < 0.0 ? t.heading + 180.0 : t.heading;
-    double reach = std::fabs(dist_to_go);
+double wall_distance_along(double x, double y, double angle, double reach) {
     double least = NO_HIT_DISTANCE;
     for (int i = 0; i < nwall; ++i) {
         const wall &w = walls[i];
+        // Walls whose every point lies beyond reach of the moving body are skipped.
         double mx = (w.startp.x + w.endp.x) / 2.0;
         double my = (w.startp.y + w.endp.y) / 2.0;
         double half = std::hypot(w.endp.x - w.startp.x, w.endp.y - w.startp.y) / 2.0;
         if (!(std::hypot(x - mx, y - my) < half + BODY_RADIUS + reach)) {
             continue;
         }
-        double d = net_dist_to_lineseg(x, y, dir, w.startp.x, w.startp.y, w.endp.x, w.endp.y,
+        double d = net_dist_to_lineseg(x, y, angle, w.startp.x, w.startp.y, w.endp.x, w.endp.y,
                                        w.normal.x, w.normal.y);
         if (d < least) {
             least = d;
         }
     }
-    return reach > least ? 1 : 0;
+    return least;
+}
+
+int is_colliding_to_wall(int tid, double dist_to_go) {
+    if (!valid_tid(tid)) {
+        return 0;
+    }
+    const turtle &t = ttl[tid];
+    double dir = dist_to_go < 0.0 ? t.heading + 180.0 : t.heading;
+    double reach = std::fabs(dist_to_go);
+    return reach > wall_distance_along(t.pos[0].x, t.pos[0].y, dir, reach) ? 1 : 0;
 }
 
 double distance_to_front_wall(int tid, double dist_to_go) {
@@ -416,16 +417,7 @@ double distance_to_front_wall(int tid, double dist_to_go) {
     }
     const turtle &t = ttl[tid];
     double dir = dist_to_go < 0.0 ? t.heading + 180.0 : t.heading;
-    double least = NO_HIT_DISTANCE;
-    for (int i = 0; i < nwall; ++i) {
-        const wall &w = walls[i];
-        double d = net_dist_to_lineseg(t.pos[0].x, t.pos[0].y, dir, w.startp.x, w.startp.y,
-                                       w.endp.x, w.endp.y, w.normal.x, w.normal.y);
-        if (d < least) {
-            least = d;
-        }
-    }
-    return least;
+    return wall_distance_along(t.pos[0].x, t.pos[0].y, dir);
 }
 
 int is_hitting_wall(double px, double py) {

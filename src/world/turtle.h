@@ -4,6 +4,7 @@
 // inside a frame or a key action (which also hold it). No GL.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "world/world.h"
@@ -35,6 +36,9 @@ int turtle_rjump(int tid, double dx, double dy);    // 0 or -1
 // Obstacle kind 0 none, 1 turtle, 2 doughnut, 3 stone: the slot the body would touch first;
 // *target written when one lies near the path. *dist_possible: how far it may go, <= 0 in contact.
 int check_how_far_it_can_go(int tid, double dist_to_go, double *dist_possible, int *target);
+// Least net distance (net_dist_to_lineseg) from (x, y) along angle degrees to the walls that
+// a body going at most reach could touch; NO_HIT_DISTANCE when none.
+double wall_distance_along(double x, double y, double angle, double reach = HUGE_VAL);
 int is_colliding_to_wall(int tid, double dist_to_go);      // 1 or 0
 double distance_to_front_wall(int tid, double dist_to_go);  // only the sign of dist_to_go counts
 int is_hitting_wall(double px, double py);                  // outside the bounds or within 5

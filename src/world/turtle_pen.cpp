@@ -12,8 +12,6 @@ inline constexpr std::size_t TEAM_MSG_MAX_CHARS = 128;   // stored on a board, a
 inline constexpr uint32_t TEAM_BOARD_LOCKED = 0x1;       // teaminfo::status: posting refused
 inline constexpr int FIRST_TEAM = 1, LAST_TEAM = 4;      // teams a turtle may join
 
-bool valid_tid(int tid) { return tid >= 0 && tid < NTURTLE; }
-
 bool is_zombie(int tid) { return (ttl[tid].status & ST_ZOMBIE) != 0; }
 
 bool valid_team(int team) { return team >= 0 && team < NTEAM; }

@@ -13,24 +13,10 @@ inline constexpr double SONAR_SIDE_ANGLE = 45.0;      // degrees off the heading
 inline constexpr int RADAR_ENTRIES = 5;               // nearest slots the radar ranks
 inline constexpr double RADAR_NOISE_SPAN = 40.0;      // degrees, uniform, centred on 0
 
-bool valid_tid(int tid) { return tid >= 0 && tid < NTURTLE; }
-
 bool is_alive(int tid) { return valid_tid(tid) && (ttl[tid].status & ST_ALIVE) != 0; }
 
 // Slots that scans visit: 0 .. ntmax - 1, never beyond the table.
 int scan_end() { return ntmax < 0 ? 0 : (ntmax > NTURTLE ? NTURTLE : ntmax); }
-
-double least_wall_distance(double x, double y, double angle) {
-    double best = NO_HIT_DISTANCE;
-    int n = nwall > NWALL ? NWALL : nwall;
-    for (int i = 0; i < n; i++) {
-        const wall &w = walls[i];
-        double d = net_dist_to_lineseg(x, y, angle, w.startp.x, w.startp.y, w.endp.x, w.endp.y,
-                                       w.normal.x, w.normal.y);
-        if (d < best) best = d;
-    }
-    return best;
-}
 
 }  // namespace
 
@@ -183,7 +169,7 @@ void distance_to_walls_3dir(int tid, double *dleft, double *dfront, double *drig
     }
     const turtle &me = ttl[tid];
     double x = me.pos[0].x, y = me.pos[0].y;
-    *dleft = least_wall_distance(x, y, me.heading + SONAR_SIDE_ANGLE);
-    *dfront = least_wall_distance(x, y, me.heading);
-    *dright = least_wall_distance(x, y, me.heading - SONAR_SIDE_ANGLE);
+    *dleft = wall_distance_along(x, y, me.heading + SONAR_SIDE_ANGLE);
+    *dfront = wall_distance_along(x, y, me.heading);
+    *dright = wall_distance_along(x, y, me.heading - SONAR_SIDE_ANGLE);
 }

@@ -122,6 +122,9 @@ struct teaminfo {
 extern const char copyright[60];  // the banner's and the help screen's notice
 extern const char build_date[];   // "Mmm dd yyyy", fixed at build time
 
+// A slot index of ttl: 0..NTURTLE-1.
+inline bool valid_tid(int tid) { return tid >= 0 && tid < NTURTLE; }
+
 // ---- World tables and counters (world.cpp) ------------------------------------------------
 extern std::array<turtle, NTURTLE> ttl;
 extern int ntmax;  // one more than the highest slot used since the last kill-all

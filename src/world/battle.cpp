@@ -8,8 +8,6 @@
 
 namespace {
 
-bool valid_tid(int tid) { return tid >= 0 && tid < NTURTLE; }
-
 bool alive(const turtle &t) { return (t.status & ST_ALIVE) != 0; }
 
 // Ends the bullet of `shooter` on `target`, which its point has reached.

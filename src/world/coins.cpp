@@ -8,8 +8,6 @@ namespace {
 
 inline constexpr double COIN_NEAR_DIST2 = 400.0;  // squared reach of "near a coin"
 
-bool valid_tid(int tid) { return tid >= 0 && tid < NTURTLE; }
-
 bool on_field(const coin &c) { return (c.status & COIN_ON_FIELD) != 0; }
 
 // The highest order among the coins on the field, -1 when there is none.

@@ -261,6 +261,15 @@ void make_docs(const std::string &dir) {
     view_fov_angle = 40.0;
     view_rotation_angle = -10.0;
     capture(dir + "/birdseye.png");
+
+    // The same players a few frames into a fight: shots in flight, one turtle exploding.
+    for (int t = 0; t < ntmax; t++) turtle_fire(t);
+    for (int f = 0; f < 6; f++) display();
+    for (int t = 0; t < ntmax; t++) {
+        if (std::strcmp(ttl[t].name, "loner") == 0) start_to_kill(t);
+    }
+    for (int f = 0; f < 3; f++) display();
+    capture(dir + "/battle.png");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "draw/frame.h"
+#include "draw/scenery.h"
 #include "server/httpd.h"
 #include "server/tcpserver.h"
 

@@ -1,25 +1,21 @@
 // gl_frame.cpp: the frame in a real window: paint layer, what turtles paint, turtles, objects,
 // coins, labels, beams and overlays, checked by reading pixels back and, for drawing order, by
 // GL feedback; the scenery copies; the main loop around it: the timer's pace, the title, the
-// window's size; and the screen capture: the PNG file's header, texts and row order, the author
-// text, and a capture that cannot be written.
+// window's size. The screen capture is in gl_capture.cpp.
 #include <GL/freeglut.h>
-#include <png.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
-#include <ctime>
-#include <filesystem>
 #include <thread>
 
-#include "draw/glutil.h"
+#include "draw/font.h"
+#include "draw/image_files.h"
+#include "draw/overlays.h"
+#include "draw/textures.h"
 #include "draw/scenery.h"
 #include "support.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // One frame as the event loop would draw it, leaving the back buffer readable: its pixels are
 // read after the frame was drawn and before any swap.
@@ -150,48 +146,6 @@ void walk(int tid, int steps, double length, double turn) {
         turtle_turn(tid, turn);
     }
 }
-
-struct decoded {
-    png_uint_32 width = 0, height = 0;
-    int depth = 0, colour = 0, interlace = 0;
-    std::vector<std::pair<std::string, std::string>> texts;  // zTXt only, in file order
-    std::vector<std::vector<unsigned char>> rows;            // RGB, file order
-};
-
-decoded decode(const fs::path &path) {
-    decoded d;
-    FILE *fp = std::fopen(path.c_str(), "rb");
-    if (fp == nullptr) return d;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    png_init_io(png, fp);
-    png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-    png_textp text = nullptr;
-    const int ntext = png_get_text(png, info, &text, nullptr);
-    for (int i = 0; i < ntext; i++) {
-        if (text[i].compression == PNG_TEXT_COMPRESSION_zTXt) {
-            d.texts.emplace_back(text[i].key, std::string(text[i].text, text[i].text_length));
-        }
-    }
-    png_get_IHDR(png, info, &d.width, &d.height, &d.depth, &d.colour, &d.interlace, nullptr,
-                 nullptr);
-    png_bytepp rows = png_get_rows(png, info);
-    for (png_uint_32 j = 0; j < d.height; j++) d.rows.emplace_back(rows[j], rows[j] + d.width * 3);
-    png_destroy_read_struct(&png, &info, nullptr);
-    std::fclose(fp);
-    return d;
-}
-
-struct CaptureTest : ::testing::Test {
-    fs::path dir;
-    void SetUp() override {
-        open_test_window();
-        char tmpl[] = "/tmp/kelpmoor-capture-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-};
 
 }  // namespace
 
@@ -517,55 +471,4 @@ TEST(MainLoop, TimerPaceTitleAndWindowSize) {
     run_loop_for(0.5);
     EXPECT_EQ(glutGet(GLUT_WINDOW_WIDTH), WINDOW_SIZE);
     EXPECT_EQ(glutGet(GLUT_WINDOW_HEIGHT), WINDOW_SIZE);
-}
-
-TEST_F(CaptureTest, FileIsA512RgbPngWithItsFourTextsTopRowFirstAndAFailureIsReported) {
-    setenv("HOME", dir.c_str(), 1);
-    setenv("USER", "kelp-tester", 1);
-    // A blue (team 3) turtle near the top edge, facing east, on a black floor.
-    place(0, 0.5, 200.5, 0, 0, 3);
-    elapsed_time = 4242;
-    EXPECT_EQ(field_capture_screen(), 1);
-    const std::time_t before = std::time(nullptr);
-    display();
-    const std::time_t after = std::time(nullptr);
-    EXPECT_TRUE(capture_request.empty()) << "the request is served once";
-
-    // libpng aborts the test on a file that is not a PNG.
-    const decoded d = decode(dir / "kelpmoor-capture-4242.png");
-    EXPECT_EQ(std::make_tuple(d.width, d.height, d.depth, d.colour, d.interlace),
-              std::make_tuple(512u, 512u, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE));
-    char host[257] = {};  // the source is the host name, cut to 127 characters
-    gethostname(host, 256);
-    ASSERT_EQ(d.texts.size(), 4u);
-    const std::string &when = d.texts[3].second;
-    EXPECT_EQ(d.texts, (std::vector<std::pair<std::string, std::string>>{
-                           {"Author", "kelp-tester"}, {"Software", "kelpmoor for TAVI-RUNE by VX"},
-                           {"Source", std::string(host).substr(0, 127)}, {"Description", when}}));
-    // ctime text without its newline, taken while the frame was drawn.
-    char at_before[26], at_after[26];
-    EXPECT_TRUE(when == std::string(ctime_r(&before, at_before), 24) ||
-                when == std::string(ctime_r(&after, at_after), 24))
-        << when;
-
-    // Window row 456 (the turtle) is file row 55; window row 55 is file row 456.
-    ASSERT_EQ(d.rows.size(), 512u);
-    const unsigned char *turtle_px = &d.rows[55][256 * 3], *floor_px = &d.rows[456][256 * 3];
-    EXPECT_TRUE(turtle_px[2] > 200 && turtle_px[0] < 60) << "blue shell";
-    EXPECT_EQ(floor_px[0] + floor_px[1] + floor_px[2], 0);
-
-    // The author falls back and is cut; a capture into a missing directory leaves no file.
-    unsetenv("USER");
-    EXPECT_STREQ(make_capture_texts().author.data(), "unknown");
-    setenv("USER", "a-user-name-much-longer-than-thirty-one-characters", 1);
-    EXPECT_STREQ(make_capture_texts().author.data(), "a-user-name-much-longer-than-th");
-
-    const fs::path target = dir / "no-such-dir" / "shot.png";
-    capture_request = target.string();
-    testing::internal::CaptureStderr();
-    display();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "saveImageToPNG: cannot open file:" + target.string() + "\n");
-    EXPECT_FALSE(fs::exists(target));
-    EXPECT_TRUE(capture_request.empty());
 }

@@ -1,8 +1,8 @@
 // net_server.cpp: the command server, started in the test process and driven through real
-// sockets, with a frame stand-in for the missing window. Its connections: pacing against
-// frames, the client limit, private mode, zombies and disconnection marks, over-long commands
-// and a client that never reads its replies. Its language: splitting, every command and query,
-// hex texts, events, refused numbers.
+// sockets, with a frame stand-in for the missing window: pacing of every command against
+// frames, the client limit, private mode, zombies and disconnection marks, over-long commands,
+// a client that never reads its replies, and splitting bytes into commands. (The language
+// itself is tested without sockets: unit_commands.cpp.)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -16,8 +16,9 @@
 #include <string_view>
 #include <thread>
 
-#include "support.h"
+#include "server/commands.h"
 #include "server/tcpserver.h"
+#include "support.h"
 
 namespace {
 
@@ -138,28 +139,12 @@ std::string reply(const std::string &payload, bool ok = true, unsigned events = 
 
 using Connections = NetTest;
 
-// World-changing commands are paced by frames; an over-long command is refused once and the
-// client stays.
-TEST_F(Connections, PacingByFramesAndOverLongCommands) {
-    TestClient c;
-    ASSERT_EQ(c.ask("J 0 0"), reply(""));
-    TestClient other;  // spawned after the jump, so it cannot stand in the way of it
-    ASSERT_EQ(other.ask("J 100 100"), reply(""));
-    frame();
-    const int tid = turtle_of(0);
-    ASSERT_EQ(c.ask("T E"), reply(""));
-
-    // A move in a later segment than the turn waits for the frame, even behind the other
-    // client's queries. (Commands of one segment all run at once: see the splitting test.)
-    c.send("F 1\n");
-    EXPECT_EQ(other.ask("Q T"), reply("0"));
-    EXPECT_TRUE(c.quiet() && snapshot(tid).pos[0].x == 0.0);
-    frame();
-    EXPECT_EQ(c.line(), reply(""));
-    EXPECT_EQ(snapshot(tid).pos[0].x, 1.0);
-
-    // Queries alone are served on every pass without any frame, but never during one.
-    frame();
+// Queries alone are served on every pass without any frame, but never during one; an over-long
+// command is refused once and the client stays.
+TEST_F(Connections, QueriesWithoutFramesAndOverLongCommands) {
+    TestClient c, other;
+    ASSERT_EQ(c.ask("."), reply(""));
+    ASSERT_EQ(other.ask("."), reply(""));
     for (int i = 0; i < 200; i++) ASSERT_EQ(c.ask("Q T"), reply("0")) << i;
     rendering_started();
     c.send("Q T\n");
@@ -244,6 +229,24 @@ TEST_F(Connections, PrivateModeAndAFullTurtleTableRefuseClients) {
     EXPECT_EQ(clients(), 1);
 }
 
+// A student restarting a bot: every leaving client leaves a zombie, yet newcomers keep being
+// served once the zombies fill the table.
+TEST_F(Connections, ZombiesNeverLockNewClientsOut) {
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < NTURTLE + 5; i++) {
+        {
+            TestClient bot;
+            ASSERT_EQ(bot.ask("."), reply("")) << i;
+            bot.send("F 1\n");  // leaves while a command is still on its way
+        }
+        ASSERT_TRUE(wait_clients(0)) << i;
+    }
+    TestClient newcomer;
+    EXPECT_EQ(newcomer.ask("."), reply(""));
+    EXPECT_EQ(newcomer.ask("Q N"), reply(std::to_string(NTURTLE)));  // 29 zombies and itself
+    testing::internal::GetCapturedStderr();
+}
+
 TEST_F(Connections, ClientThatNeverReadsIsDroppedWithoutStoppingTheField) {
     TestClient mover;
     ASSERT_EQ(mover.ask("."), reply(""));
@@ -269,12 +272,6 @@ TEST_F(Connections, ClientThatNeverReadsIsDroppedWithoutStoppingTheField) {
 std::string act(TestClient &c, const std::string &command) {
     frame();
     return c.ask(command);
-}
-
-// Turtles in the table whose status bits under mask are bits.
-long count_turtles(uint32_t mask, uint32_t bits) {
-    auto match = [=](const turtle &t) { return (t.status & mask) == bits; };
-    return locked([&] { return std::count_if(ttl.begin(), ttl.end(), match); });
 }
 
 // A client whose turtle stands at the centre facing east, in a fresh frame.
@@ -323,125 +320,40 @@ TEST_F(Protocol, SplitsAtLineFeedsAndSemicolons) {
     EXPECT_NEAR(me().pos[0].x, 30.0, 1e-9);
 }
 
-// Each row in a frame of its own, in order: the reply's status, then what the command changed.
-TEST_F(Protocol, EveryCommandReachesItsOperation) {
-    int zombie;
-    {
-        TestClient leaving;
-        ASSERT_EQ(leaving.ask("J 100 100"), reply(""));
-        zombie = turtle_of(1);
-    }
-    ASSERT_TRUE(wait_clients(1));
-    locked([] { turtle_field_is_cleared = 1; });
-    auto heading = [&](double h) { return [&, h] { return me().heading == h; }; };
-    auto team = [&](int n) { return [&, n] { return me().team == n; }; };
-    auto bits = [&](uint32_t set, uint32_t mask) {
-        return [&, set, mask] { return (me().status & mask) == set; };
-    };
-    auto masked = [&](bool off) { return [&, off] { return !(me().eventmask & 4) == off; }; };
-    auto at = [&](double x, double y) {
-        return [&, x, y] { return me().pos[0] == position{x, y}; };
-    };
-    auto nothing = [] { return true; };
-    const uint32_t pen = ST_PEN_DOWN, styles = ST_FILL_MODE | ST_BRUSH_MODE | ST_POINT_MODE;
-    const struct {
-        std::string command;
-        bool ok;
-        std::function<bool()> effect;
-    } rows[] = {
-        {"FORWARD 10", true, at(10, 0)}, {"b 4", true, at(6, 0)}, {"T L 90", true, heading(90)},
-        {"t r 45", true, heading(45)}, {"TL 90", false, heading(45)},
-        {"T X 90", false, heading(45)},
-        {"C H 7", true, [&] { return me().pos[0].x == 0.0 && me().heading == 0.0; }},
-        {"T N", true, heading(90)}, {"T w", true, heading(180)}, {"T S", true, heading(-90)},
-        {"t e", true, heading(0)}, {"J -30 40", true, at(-30, 40)}, {"g 5 -5", true, at(-25, 35)},
-        {"I 2", true, team(2)},
-        {"C 5", true, [&] { return me().pos[0].x == 5.0 && me().team == 0; }},  // reset, step
-        {"P D", true, bits(pen, pen)}, {"p -", true, bits(0, pen)}, {"P +", true, bits(pen, pen)},
-        {"P x", true, bits(pen, pen)}, {"P u", true, bits(0, pen)},
-        {"L S", true, bits(ST_FILL_MODE, styles)}, {"L b", true, bits(ST_BRUSH_MODE, styles)},
-        {"l P", true, bits(ST_POINT_MODE, styles)}, {"L +", true, bits(ST_FILL_MODE, styles)},
-        {"L x", true, bits(0, styles)},
-        {"K 0 0.5 1", true, [&] { return me().col[0].g == 0.5 && me().col[0].b == 1.0; }},
-        {"W 3", true, [&] { return me().width[0] == 3.0; }},
-        {"E 55", true, [&] { return me().frange == 55.0; }},
-        {"N 41 42 43", true, [&] { return std::string(me().name) == "ABC"; }},
-        {"S 4b656C70", true, [&] { return std::string(me().msg) == "Kelp"; }},
-        {"S " + std::string(256, '6'), false, [&] { return std::string(me().msg) == "Kelp"; }},
-        {"S " + std::string(254, '6'), true, [&] { return me().msg == std::string(127, 'f'); }},
-        {"Y - 4", true, masked(true)}, {"Y x 4", true, masked(true)},
-        {"y + 4", true, masked(false)},
-        {"I 3", true, team(3)}, {"I 7", true, team(3)},
-        {"U hello there", true, [] { return std::string(teams[3].msg) == "hello there"; }},
-        {"C F", true, [&] { return !turtle_field_is_cleared && snapshot(zombie).status != 0; }},
-        {"c a", true, [&] { return snapshot(zombie).status == 0; }},
-        {"H 0.25 0.5 0.75", true, [] { return bgcol.r == 0.25 && bgcol.b == 0.75; }},
-        {"!", true, [] { return battle_mode == 1; }}, {"! u", true, [] { return !battle_mode; }},
-        {"D", true, [] { return count_turtles(ST_DOUGHNUT, ST_DOUGHNUT) == 1; }},
-        {"R", true, [] { return count_turtles(~0u, ST_ALIVE | ST_SYSTEM) == 1; }},
-        {".", true, nothing}, {"Z 1", false, nothing}, {"#", false, nothing},
-    };
-    for (const auto &row : rows) {
-        EXPECT_EQ(act(c, row.command), reply("", row.ok)) << row.command;
-        EXPECT_TRUE(row.effect()) << row.command;
-    }
-}
-
-// Queries and their payloads, and events in the reply. (Who is told of a team message, and
-// masking, are tested on the turtle itself.)
-TEST_F(Protocol, QueriesTheirPayloadsAndEvents) {
-    elapsed_time = 1234;
-    for (const char *command : {"J 12 -40.5", "T L 33.25", "I 4", "U tide is low"}) {
-        ASSERT_EQ(act(c, command), reply("")) << command;
-    }
-    const std::pair<const char *, const char *> answers[] = {{"Q P", "12.000000 -40.500000"},
-        {"q p", "12.000000 -40.500000"}, {"Q D", "33.250000"}, {"Q M", "4"}, {"Q A", "1"},
-        {"Q S", "100"}, {"Q T", "1234"}, {"Q N", "1"}, {"Q B", "1234 tide is low"}};
-    for (auto [query, payload] : answers) EXPECT_EQ(act(c, query), reply(payload)) << query;
-    for (const char *query : {"Q Z", "QP", "Q", "Q R 9", "Q R 0"}) {
-        EXPECT_EQ(act(c, query), reply("", false)) << query;
-    }
-
-    // A second turtle 30 ahead joins the team: a message posted now is an event in its next
-    // reply, once; the finder sees it (a turtle of team 4), so does the sonar's front probe.
+// Each command, then Q T in a later segment with no frame between: the query waits for a frame
+// exactly when the command changes the world, whatever its reply; another client is served
+// meanwhile. Every row of the command table is tried.
+TEST_F(Protocol, WorldChangingCommandsMakeTheClientWaitForAFrame) {
     TestClient other;
-    ASSERT_EQ(other.ask("I 4"), reply(""));
-    ASSERT_EQ(other.ask("J 42 -40.5"), reply(""));
-    ASSERT_EQ(act(c, "U high tide"), reply(""));
-    EXPECT_EQ(other.ask("."), reply("", true, EV_TEAM_MSG));
-    EXPECT_EQ(other.ask("."), reply(""));
-    ASSERT_EQ(act(c, "T E"), reply(""));
-    EXPECT_EQ(act(c, "Q N"), reply("2"));
-    EXPECT_EQ(act(c, "Q F"), reply("1 4"));
-    EXPECT_EQ(act(c, "Q W"), reply("0 1 0"));
-    // The radar's direction carries noise; only one other turtle, so the second target fails.
-    for (auto [query, status] : {std::pair{"Q R", "OK"}, {"Q R 1", "OK"}, {"q r 2", "ERR"}}) {
-        const std::string r = act(c, query), tail = std::string(status) + " @ 1234 0";
-        double dir = NAN;  // with six decimals, then a team number and the status
-        int team = -1, end = 0;
-        std::sscanf(r.c_str(), "%lf %d %n", &dir, &team, &end);
-        EXPECT_TRUE(std::isfinite(dir) && team >= 0 && r.find('.') + 7 == r.find(' ') &&
-                    r.substr(end) == tail)
-            << query << ": " << r;
-    }
-}
-
-TEST_F(Protocol, NonFiniteNumbersAreRefusedAndChangeNothing) {
-    ASSERT_EQ(c.ask("K 0.5 0.5 0.5"), reply(""));
-    turtle_field_is_cleared = 1;
-    auto state = [&] {
-        turtle t = me();
-        return std::tuple(t.pos[0].x, t.pos[0].y, t.heading, t.col[0].g, t.width[0], t.frange,
-                          bgcol.r, turtle_field_is_cleared);
+    ASSERT_EQ(other.ask("."), reply(""));
+    const std::pair<const char *, bool> cases[] = {
+        {"F 1", true}, {"B 1", true}, {"T L 1", true}, {"T R 1", true}, {"T E", true},
+        {"T N", true}, {"T W", true}, {"T S", true}, {"T X", true}, {"J 0 0", true},
+        {"G 1 1", true}, {"C H", true}, {"C F", true}, {"C A", true}, {"C", true},
+        {"P D", true}, {"P +", true}, {"P U", true}, {"P -", true}, {"P X", true},
+        {"L S", true}, {"L +", true}, {"L B", true}, {"L P", true}, {"L -", true},
+        {"S 41", true}, {"H 0 0 0", true},
+        {"K 1 1 1", false}, {"W 2", false}, {"N 41", false}, {"U hi", false}, {"I 1", false},
+        {"Y + 1", false}, {"Y - 1", false}, {"Y", false}, {"E 30", false}, {"D", false},
+        {"R", false}, {"!", false}, {"! U", false}, {"!", false}, {"! -", false}, {".", false},
+        {"Q P", false}, {"Z", false}, {"F nan", false},  // unknown, refused: nothing changed
     };
-    auto before = state();
-    // No frame between them: a command that counted as world-changing would block the next.
-    for (const char *command : {"F nan", "B inf", "T L 1e999", "t r -inf", "J nan 0", "G 0 inf",
-                                "C inf", "C nan", "H nan 0 0", "K 0 inf 0", "W nan", "E inf"}) {
-        EXPECT_EQ(c.ask(command), reply("", false)) << command;
+    for (auto [command, paced] : cases) {
+        frame();
+        ASSERT_NE(c.ask(command), "<no reply>") << command;
+        c.send("Q T\n");
+        if (paced) {
+            EXPECT_EQ(other.ask("."), reply("")) << command;
+            EXPECT_TRUE(c.quiet()) << command << ": answered before a frame";
+            frame();
+        }
+        EXPECT_TRUE(c.line().has_value()) << command << (paced ? "" : ": waited for a frame");
     }
-    EXPECT_EQ(state(), before);
-    EXPECT_EQ(c.ask("F 1"), reply(""));
+    for (const command_row &row : command_table()) {
+        bool tried = std::any_of(std::begin(cases), std::end(cases),
+                                 [&](const auto &k) { return find_command(k.first) == &row; });
+        EXPECT_TRUE(tried) << "no case for the row " << row.letter << " '" << row.sub << "'";
+    }
 }
 
 }  // namespace

@@ -153,6 +153,14 @@ TEST(Sensors, FinderSonarAndRadar) {
     ttl[1].status = 0;
     turtle_finder_range(0, 30.0);  // the wall is beyond the range
     EXPECT_EQ(finder0(), 0);
+    // Ties go to the wall: one exactly at the range's end is seen, and a turtle touched after
+    // the same 40 as the wall is hidden behind it.
+    turtle_finder_range(0, 40.0);
+    EXPECT_EQ(finder0(), 40);
+    ttl[1].status = ST_ALIVE;
+    ttl[1].pos[0] = {60, 0};
+    turtle_finder_range(0, 100.0);
+    EXPECT_EQ(finder0(), 40);
 
     reset_world();  // the sonar
     const double a = 35.0 / std::sqrt(2.0);  // 35 away at 45 degrees off the heading

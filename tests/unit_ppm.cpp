@@ -1,7 +1,7 @@
 // unit_ppm.cpp: the binary PPM reader: size, comments, pixel order, and what it refuses.
 #include <unistd.h>
 
-#include "draw/glutil.h"
+#include "draw/image_files.h"
 #include "support.h"
 
 namespace {

@@ -276,4 +276,27 @@ TEST(Jump, ShiftsHistoryAndRefusalsAndNonFiniteMovesAreRefused) {
     EXPECT_EQ(turtle_step_forward(0, 1.5e308) + turtle_rjump(0, 1.5e308, 0), -2);
     EXPECT_TRUE(x_of(0) == 1.5e308 && y_of(0) == 2.0 && ttl[0].pos[1].x == 1.0);
     EXPECT_TRUE(ttl[0].heading == 3.0 && ttl[0].status == ST_ALIVE && ttl[0].event == 0u);
+
+    // A turn that would leave the heading beyond 1e15 degrees is refused: past it no step
+    // could be taken again. Up to it the heading stays un-normalised.
+    ttl[0].pos[0] = {1, 2};
+    EXPECT_EQ(turtle_turn(0, 1e308), -1);
+    EXPECT_EQ(ttl[0].heading, 3.0);
+    EXPECT_EQ(turtle_turn(0, 1e15 - 3.0), 0);
+    EXPECT_EQ(turtle_turn(0, 1.0), -1);
+    EXPECT_EQ(turtle_turn(0, -2e15), 0);  // -1e15 exactly
+    EXPECT_EQ(turtle_step_forward(0, 1.0), 0);
+}
+
+// With every slot in use, a new client takes the slot of the zombie whose client left first;
+// with no zombie it gets none.
+TEST(Spawn, ANewClientTakesTheOldestZombiesSlot) {
+    for (int t = 0; t < NTURTLE; t++) place(t, -240.0 + 16.0 * t, 100.0);
+    make_zombie(12);
+    make_zombie(4);
+    EXPECT_EQ(generate_client_turtle(7), 12);
+    EXPECT_TRUE(ttl[12].cid == 7 && ttl[12].status == ST_ALIVE && ttl[4].status & ST_ZOMBIE);
+    EXPECT_EQ(generate_client_turtle(8), 4);
+    EXPECT_EQ(generate_client_turtle(9), -1);
+    EXPECT_EQ(ttl[9].cid, 9);  // nothing taken from a live turtle
 }

@@ -1,5 +1,5 @@
-// kelpmoor_frame.cpp: one frame of the field: the paint layer, the per-frame steps in their
-// order, the camera, and the drawing of the floor, walls, coins, turtles, beams and labels.
+// frame.cpp: one frame of the field: the paint layer, the per-frame steps in their order, the
+// camera, and the drawing of the floor, coins, turtles, beams and labels (walls: walls.cpp).
 #include <GL/freeglut.h>
 #include <GL/glu.h>
 #include <malloc.h>
@@ -12,11 +12,17 @@
 #include <vector>
 
 #include "draw/battle.h"
-#include "draw/glutil.h"
+#include "draw/font.h"
 #include "draw/frame.h"
-#include "world/field.h"
+#include "draw/image_files.h"
+#include "draw/material.h"
+#include "draw/overlays.h"
 #include "draw/paint.h"
 #include "draw/scenery.h"
+#include "draw/textures.h"
+#include "draw/turtle_mesh.h"
+#include "draw/walls.h"
+#include "world/field.h"
 #include "world/frame_rules.h"
 
 namespace {
@@ -28,7 +34,6 @@ inline constexpr double BIRD_FAR = 1024.0;
 inline constexpr double EYE_DISTANCE = 512.0;   // camera height (top) and offsets (bird's-eye)
 inline constexpr double BODY_HEIGHT = 5.0;      // turtle model centre, and beams, above the floor
 inline constexpr double LABEL_HEIGHT = 16.0;
-inline constexpr double WALL_TOP = 15.0;        // height of the wall caps
 inline constexpr double PHASE_PER_SLOT = 0.3;   // radians of walking phase between slots
 inline constexpr double LEG_PERIOD_DIV = 7.0;   // ticks per radian of the leg swing
 inline constexpr double HEAD_PERIOD_DIV = 28.0; // ticks per radian of the head bob
@@ -38,11 +43,6 @@ inline constexpr int HEAP_MMAP_BYTES = 16 << 20;  // smaller blocks come from th
 
 const color team_colors[NTEAM] = {
     {0.2, 1.0, 0.1}, {0.7, 0.3, 1.0}, {0.5, 0.9, 0.9}, {0.1, 0.1, 1.0}, {0.8, 0.9, 0.0}};
-
-void set_material(GLenum face, GLenum what, float r, float g, float b, float a) {
-    const GLfloat c[] = {r, g, b, a};
-    glMaterialfv(face, what, c);
-}
 
 void set_flat_projection() {
     glMatrixMode(GL_MODELVIEW);
@@ -124,19 +124,20 @@ void paint_new_work(const frame_report &rep, bool floor_is_fresh) {
     save_paint_layer();
 }
 
-void set_camera() {
+// The camera of the scenery key's view.
+void set_camera(const scenery_key &key) {
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    if (bird_view_mode) {
-        gluPerspective(view_fov_angle, 1.0, TOP_NEAR, BIRD_FAR);
+    if (key.bird_view_mode) {
+        gluPerspective(key.view_fov_angle, 1.0, TOP_NEAR, BIRD_FAR);
     } else {
         glOrtho(-HALF_FIELD, HALF_FIELD, -HALF_FIELD, HALF_FIELD, TOP_NEAR, TOP_FAR);
     }
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    if (bird_view_mode) {
+    if (key.bird_view_mode) {
         gluLookAt(0.0, -EYE_DISTANCE, EYE_DISTANCE, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0);
-        glRotated(view_rotation_angle, 0.0, 0.0, 1.0);
+        glRotated(key.view_rotation_angle, 0.0, 0.0, 1.0);
     } else {
         gluLookAt(0.0, 0.0, EYE_DISTANCE, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0);
     }
@@ -164,195 +165,26 @@ void draw_floor() {
     glDisable(GL_CULL_FACE);
 }
 
-// Coins on the field in ascending order, so the newest lies on top.
-void draw_coins() {
+// The coins of the scenery key on the field in ascending order, so the newest lies on top.
+void draw_coins(const scenery_key &key) {
     coin_list.fill(-1);
-    for (int c = 0; c < ncoin; c++) {
-        if (!(coins[c].status & COIN_ON_FIELD)) continue;
-        const int order = coins[c].order;
+    for (int c = 0; c < key.ncoin; c++) {
+        if (!(key.coins[c].status & COIN_ON_FIELD)) continue;
+        const int order = key.coins[c].order;
         assert(order >= 0 && order < NCOIN);
         if (order >= 0 && order < NCOIN) coin_list[order] = c;
     }
     bool any = false;
-    for (int i = 0; i < ncoin; i++) {
+    for (int i = 0; i < key.ncoin; i++) {
         const int c = coin_list[i];
-        if (c != -1 && (coins[c].status & COIN_ON_FIELD)) {
-            if (!any) beginIcons(TEX_COIN);
-            any = true;
-            drawIconQuad(coins[c].pos.x, coins[c].pos.y, coinIconHeight(coins[c].order));
-        }
+        if (c == -1) continue;
+        if (!any) beginIcons(TEX_COIN);
+        any = true;
+        drawIconQuad(key.coins[c].pos.x, key.coins[c].pos.y, coinIconHeight(key.coins[c].order));
     }
     if (any) endIcons();
 }
 
-// The turtle model as one indexed mesh in the turtle's own frame (+x forward, z = 0 at the
-// body centre): spheres and a cone with the slices and stacks of the model table, the shell
-// already scaled with re-normalised normals, the tail already turned. A frame moves only the
-// head and leg vertices, then draws the turtle with one call instead of six.
-struct mesh_vertex {
-    GLfloat nx, ny, nz, x, y, z;  // the layout of GL_N3F_V3F
-};
-
-struct turtle_mesh {
-    std::vector<mesh_vertex> vertices;
-    std::vector<GLushort> indices;
-    std::size_t head_begin = 0;              // vertices [head_begin, legs_begin) are the head
-    std::array<std::size_t, 5> legs_begin{};  // leg k is [legs_begin[k], legs_begin[k + 1])
-};
-
-inline constexpr double HEAD_X = 11.5;
-inline constexpr double LEG_Y = 8.0;
-inline constexpr double LEG_Z = -2.0;
-
-// Appends a quad grid of rings: ring r has slices + 1 vertices from point(r, j), normals from
-// normal(r, j). Faces are counter-clockwise seen from outside when rings run from the top down.
-template <typename P, typename N>
-void add_rings(turtle_mesh &m, int rings, int slices, P point, N normal) {
-    const std::size_t base = m.vertices.size();
-    for (int r = 0; r <= rings; r++) {
-        for (int j = 0; j <= slices; j++) {
-            const auto p = point(r, j);
-            const auto n = normal(r, j);
-            m.vertices.push_back({static_cast<GLfloat>(n[0]), static_cast<GLfloat>(n[1]),
-                                  static_cast<GLfloat>(n[2]), static_cast<GLfloat>(p[0]),
-                                  static_cast<GLfloat>(p[1]), static_cast<GLfloat>(p[2])});
-        }
-    }
-    for (int r = 0; r < rings; r++) {
-        for (int j = 0; j < slices; j++) {
-            const auto at = [&](int rr, int jj) {
-                return static_cast<GLushort>(base + rr * (slices + 1) + jj);
-            };
-            const GLushort a = at(r, j), b = at(r + 1, j), c = at(r + 1, j + 1), d = at(r, j + 1);
-            m.indices.insert(m.indices.end(), {a, b, c, a, c, d});
-        }
-    }
-}
-
-// A sphere of the given radius centred at (cx, cy, cz), scaled by (sx, sy, sz).
-void add_sphere(turtle_mesh &m, double radius, int slices, int stacks, double cx, double cy,
-                double cz, double sx = 1.0, double sy = 1.0, double sz = 1.0) {
-    const auto unit = [=](int r, int j) {
-        const double phi = PI * r / stacks, theta = 2.0 * PI * j / slices;
-        return std::array<double, 3>{std::sin(phi) * std::cos(theta),
-                                     std::sin(phi) * std::sin(theta), std::cos(phi)};
-    };
-    add_rings(
-        m, stacks, slices,
-        [=](int r, int j) {
-            const auto u = unit(r, j);
-            return std::array<double, 3>{cx + radius * sx * u[0], cy + radius * sy * u[1],
-                                         cz + radius * sz * u[2]};
-        },
-        [=](int r, int j) {
-            const auto u = unit(r, j);
-            const double n[3] = {u[0] / sx, u[1] / sy, u[2] / sz};
-            const double l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-            return std::array<double, 3>{n[0] / l, n[1] / l, n[2] / l};
-        });
-}
-
-// A cone with its base at x = base_x, pointing backwards (-x) for length height; closed by its
-// base disc.
-void add_tail(turtle_mesh &m, double radius, double height, int slices, int stacks,
-              double base_x) {
-    const double slant = std::hypot(radius, height);
-    // Rings from the tip down to the base; around the axis, counter-clockwise seen from the tip.
-    add_rings(
-        m, stacks, slices,
-        [=](int r, int j) {
-            const double along = height * (stacks - r) / stacks;  // from the base
-            const double rad = radius * r / stacks;
-            const double theta = 2.0 * PI * j / slices;
-            return std::array<double, 3>{base_x - along, rad * std::sin(theta),
-                                         rad * std::cos(theta)};
-        },
-        [=](int /*r*/, int j) {
-            const double theta = 2.0 * PI * j / slices;
-            return std::array<double, 3>{-radius / slant, height / slant * std::sin(theta),
-                                         height / slant * std::cos(theta)};
-        });
-    const std::size_t centre = m.vertices.size();
-    m.vertices.push_back({1.0f, 0.0f, 0.0f, static_cast<GLfloat>(base_x), 0.0f, 0.0f});
-    for (int j = 0; j <= slices; j++) {
-        const double theta = 2.0 * PI * j / slices;
-        m.vertices.push_back({1.0f, 0.0f, 0.0f, static_cast<GLfloat>(base_x),
-                              static_cast<GLfloat>(radius * std::sin(theta)),
-                              static_cast<GLfloat>(radius * std::cos(theta))});
-    }
-    for (int j = 0; j < slices; j++) {
-        m.indices.insert(m.indices.end(),
-                         {static_cast<GLushort>(centre), static_cast<GLushort>(centre + 2 + j),
-                          static_cast<GLushort>(centre + 1 + j)});
-    }
-}
-
-bool same_vertex(const mesh_vertex &a, const mesh_vertex &b) {
-    constexpr float eps = 1e-5f;
-    return std::fabs(a.x - b.x) < eps && std::fabs(a.y - b.y) < eps &&
-           std::fabs(a.z - b.z) < eps && std::fabs(a.nx - b.nx) < eps &&
-           std::fabs(a.ny - b.ny) < eps && std::fabs(a.nz - b.nz) < eps;
-}
-
-// The rings repeat each pole once per slice and each seam vertex twice. Stores every vertex
-// once, within its part, so the head and leg ranges stay whole, and drops the faces that
-// collapse to a line or a point, as the toolkit's own solids have none: two fifths fewer
-// vertices and a ninth fewer faces to transform, nothing less drawn.
-void weld(turtle_mesh &m) {
-    std::vector<std::size_t> bounds = {0, m.head_begin};
-    bounds.insert(bounds.end(), m.legs_begin.begin(), m.legs_begin.end());
-    std::vector<mesh_vertex> welded;
-    std::vector<GLushort> remap(m.vertices.size());
-    std::vector<std::size_t> new_bounds;
-    for (std::size_t p = 0; p + 1 < bounds.size(); p++) {
-        const std::size_t part_begin = welded.size();
-        new_bounds.push_back(part_begin);
-        for (std::size_t i = bounds[p]; i < bounds[p + 1]; i++) {
-            std::size_t j = part_begin;
-            while (j < welded.size() && !same_vertex(welded[j], m.vertices[i])) j++;
-            if (j == welded.size()) welded.push_back(m.vertices[i]);
-            remap[i] = static_cast<GLushort>(j);
-        }
-    }
-    new_bounds.push_back(welded.size());
-    std::vector<GLushort> faces;
-    for (std::size_t f = 0; f + 2 < m.indices.size(); f += 3) {
-        const GLushort a = remap[m.indices[f]], b = remap[m.indices[f + 1]],
-                       c = remap[m.indices[f + 2]];
-        const mesh_vertex &va = welded[a], &vb = welded[b], &vc = welded[c];
-        const float ux = vb.x - va.x, uy = vb.y - va.y, uz = vb.z - va.z;
-        const float wx = vc.x - va.x, wy = vc.y - va.y, wz = vc.z - va.z;
-        const float cx = uy * wz - uz * wy, cy = uz * wx - ux * wz, cz = ux * wy - uy * wx;
-        if (cx * cx + cy * cy + cz * cz > 1e-10f) faces.insert(faces.end(), {a, b, c});
-    }
-    m.vertices = std::move(welded);
-    m.indices = std::move(faces);
-    m.head_begin = new_bounds[1];
-    std::copy(new_bounds.begin() + 2, new_bounds.end(), m.legs_begin.begin());
-}
-
-const turtle_mesh &turtle_model() {
-    static const turtle_mesh model = [] {
-        turtle_mesh m;
-        add_sphere(m, 10.0, 12, 12, 0.0, 0.0, 0.0, 1.0, 0.7, 0.5);  // shell, 20 x 14 x 10
-        add_tail(m, 1.0, 6.0, 8, 4, -8.0);
-        m.head_begin = m.vertices.size();
-        add_sphere(m, 2.5, 8, 8, HEAD_X, 0.0, 0.0);
-        for (int k = 0; k < 4; k++) {
-            m.legs_begin[k] = m.vertices.size();
-            add_sphere(m, 2.0, 8, 8, 0.0, k < 2 ? LEG_Y : -LEG_Y, LEG_Z);
-        }
-        m.legs_begin[4] = m.vertices.size();
-        weld(m);
-        return m;
-    }();
-    return model;
-}
-
-void set_wall_material() {
-    set_material(GL_FRONT_AND_BACK, GL_DIFFUSE, 0.5f, 0.5f, 0.3f, 1.0f);
-    set_material(GL_FRONT_AND_BACK, GL_AMBIENT, 0.45f, 0.45f, 0.27f, 1.0f);
-}
 
 // Labels and beams take their colour from the emission; a zero normal keeps the light of the
 // last drawn surface out of it.
@@ -430,7 +262,7 @@ void set_depth_test() {
 // copied in instead of drawn, with the depth the floor would leave: it lies halfway between
 // the near and far planes. False when the copy cannot be made.
 bool put_top_view_floor(bool rendering) {
-    if (!rendering || bird_view_mode || !paint_layer_flipped || !paint_layer_put_back()) {
+    if (!rendering || key_now.bird_view_mode || !paint_layer_flipped || !paint_layer_put_back()) {
         return false;
     }
     glClearDepth((EYE_DISTANCE - TOP_NEAR) / (TOP_FAR - TOP_NEAR));
@@ -439,31 +271,33 @@ bool put_top_view_floor(bool rendering) {
     return true;
 }
 
+// The floor, walls and coins are drawn from the scenery key alone, so two frames with equal
+// keys draw the same scenery.
 void draw_scenery() {
     // Feedback and selection frames rasterise nothing, so they neither use nor take a copy.
     GLint render_mode = GL_RENDER;
     glGetIntegerv(GL_RENDER_MODE, &render_mode);
     const bool rendering = render_mode == GL_RENDER;
-    if (rendering) read_scenery_key(key_now, paint_generation);
+    read_scenery_key(key_now, paint_generation);
     if (rendering && cache_valid && key_now == key_cached && scenery_cache_restore()) {
         set_depth_test();
-        set_camera();
-        if (battle_mode) set_wall_material();  // the state draw_walls leaves for later drawing
+        set_camera(key_now);
+        if (key_now.battle_mode) set_wall_material();  // the state draw_walls leaves behind
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         return;
     }
     const bool floor_copied = put_top_view_floor(rendering);
     if (!floor_copied) glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     set_depth_test();
-    set_camera();
+    set_camera(key_now);
     if (!floor_copied) draw_floor();
     // The software renderer shades a frame only once it is handed over; handing over the
     // finished parts lets its threads shade them while the rest is still being submitted.
     glFlush();
-    if (battle_mode) draw_walls();
+    if (key_now.battle_mode) draw_walls(key_now);
 
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    draw_coins();
+    draw_coins(key_now);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glFlush();
 
@@ -589,35 +423,6 @@ void draw_turtle_body(const slot_view &view, double x, double y, double angle, d
 void draw_beam(const slot_view &v) {
     if (v.finder.on) add_beam_line(v.pos, v.finder.to, 1.0f, 0.4f, 0.4f);
     if (v.radar.on) add_beam_line(v.pos, v.radar.to, 0.4f, 0.4f, 1.0f);
-}
-
-void draw_walls() {
-    set_wall_material();
-    if (nwall == 0) return;
-    // Faces first, then the caps: one batch each instead of two state changes per record.
-    beginStoneWalls();
-    for (int i = 0; i < nwall; i++) {
-        const position s = walls[i].startp, e = walls[i].endp, n = walls[i].normal;
-        drawStoneWallFace(s.x + n.x, s.y + n.y, e.x + n.x, e.y + n.y, n.x, n.y);
-    }
-    endStoneWalls();
-    glBegin(GL_TRIANGLES);
-    glNormal3d(0.0, 0.0, 1.0);
-    for (int i = 0; i < nwall; i++) {
-        if (walls[i].status & WALL_BACK_FACE) continue;
-        const position s = walls[i].startp, e = walls[i].endp, n = walls[i].normal;
-        // The cap's six corners, a convex hexagon: the long middle as two triangles and a
-        // small one at each end. A fan from one corner would lay four long slivers over the
-        // same pixels, and the renderer's cost grows with the slivers, not the pixels.
-        const position p[6] = {{s.x - n.y, s.y + n.x},           {s.x + n.x, s.y + n.y},
-                               {e.x + n.x, e.y + n.y},           {e.x + n.y, e.y - n.x},
-                               {e.x - 2.0 * n.x, e.y - 2.0 * n.y}, {s.x - 2.0 * n.x, s.y - 2.0 * n.y}};
-        static constexpr int cap_triangles[4][3] = {{0, 1, 5}, {1, 2, 4}, {1, 4, 5}, {2, 3, 4}};
-        for (const auto &tri : cap_triangles) {
-            for (int k : tri) glVertex3d(p[k].x, p[k].y, WALL_TOP);
-        }
-    }
-    glEnd();
 }
 
 void draw_turtle(const slot_view &v) {

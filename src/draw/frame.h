@@ -21,8 +21,6 @@ void keep_freed_memory();  // start-up: the renderer's freed memory stays for th
 // Everything of one frame up to and including rendering_is_done: the world's rules for the
 // frame (field_advance_frame), then the drawing of its report.
 void display_frame();
-extern unsigned int bg_textures;             // the paint layer's texture name
-extern std::vector<unsigned char> bg_tex_buffer;  // initial pixels of the paint layer
 
 // ---- Drawing one slot of the frame's report (frame.cpp) ------------------------------------
 void set_ttl_color(int team);  // the body's material in its team's colour
@@ -31,6 +29,5 @@ void set_ttl_color(int team);  // the body's material in its team's colour
 void draw_turtle_body(const slot_view &view, double x, double y, double angle, double delta1,
                       double delta2);
 void draw_beam(const slot_view &v);  // its finder and radar beams
-void draw_walls();
 void draw_turtle(const slot_view &v);  // beams, body and labels
 extern char window_title[256];  // "Kelpmoor @ host"

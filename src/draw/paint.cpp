@@ -5,16 +5,12 @@
 
 #include <cmath>
 
-#include "draw/glutil.h"
+#include "draw/font.h"
+#include "draw/material.h"
 #include "draw/paint.h"
+#include "draw/textures.h"
 
 namespace {
-
-void set_emission(double r, double g, double b, double a) {
-    const GLfloat c[4] = {static_cast<GLfloat>(r), static_cast<GLfloat>(g),
-                          static_cast<GLfloat>(b), static_cast<GLfloat>(a)};
-    glMaterialfv(GL_FRONT, GL_EMISSION, c);
-}
 
 // GL refuses widths and point sizes that are not positive; such a pen draws one pixel wide,
 // as any width below one does.
@@ -45,7 +41,8 @@ void draw_pen_shape(const pen_shape &shape) {
     glBegin(mode);
     for (int i = 0; i < shape.nvertex; ++i) {
         const pen_vertex &v = shape.vertex[i];
-        set_emission(v.r, v.g, v.b, 1.0);
+        set_emission(static_cast<float>(v.r), static_cast<float>(v.g), static_cast<float>(v.b),
+                     1.0f);
         glVertex2d(v.x, v.y);
     }
     glEnd();
@@ -57,15 +54,15 @@ void draw_paint_report(const paint_report &rep) {
     if (!rep.alive) {
         return;
     }
-    const GLfloat none[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-    glMaterialfv(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, none);
+    set_material(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, 0.0f, 0.0f, 0.0f, 0.0f);
     draw_pen_shape(rep.pen);
     if (rep.brush != brush_work::none) {
         paint_by_brush(rep.tid, rep.brush == brush_work::close ? 1 : 0, paint_Ten);
     }
     if (rep.text) {
-        set_emission(rep.msg_col.r, rep.msg_col.g, rep.msg_col.b, 1.0);
+        set_emission(static_cast<float>(rep.msg_col.r), static_cast<float>(rep.msg_col.g),
+                     static_cast<float>(rep.msg_col.b), 1.0f);
         drawString(rep.msg_pos.x, rep.msg_pos.y, 0.0, GLUT_BITMAP_HELVETICA_12, rep.msg);
     }
-    glMaterialfv(GL_FRONT, GL_EMISSION, none);
+    set_emission(0.0f, 0.0f, 0.0f, 0.0f);
 }

@@ -5,8 +5,9 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
-#include "draw/frame.h"
+#include "world/world.h"
 
 // Everything the floor, wall and coin drawing reads. Two frames with equal keys draw the same
 // scenery pixels and depths.
@@ -47,6 +48,11 @@ long scenery_restore_count();
 // A window-sized texture in the layout the copies below need (pixels: 4 bytes each, blue,
 // green, red, alpha; or nullptr).
 void define_window_copy_texture(unsigned int texture, const unsigned char *pixels);
+
+// The paint layer: the texture that holds everything painted on the floor, and its initial
+// pixels. Created by the window at start-up (window.cpp).
+extern unsigned int bg_textures;
+extern std::vector<unsigned char> bg_tex_buffer;
 
 // The paint layer (bg_textures, defined by define_window_copy_texture) from the back buffer
 // and back into it, by blits. A layer taken this way holds its picture upside down. Both

@@ -1,5 +1,6 @@
 // tcpserver.h: the command server. Client table, the thread that accepts and reads clients,
-// pacing of world-changing commands against frames, the command language and its replies.
+// splits their bytes into commands, paces world-changing ones against frames and sends the
+// replies. The language itself is server/commands.h.
 #pragma once
 
 #include <netinet/in.h>

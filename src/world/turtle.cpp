@@ -1,11 +1,12 @@
 // turtle.cpp: lifecycle and spawning of turtle slots, clearance queries, motion and wall probes.
 #include "world/turtle.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
 
 #include "world/geometry.h"
-#include "world/field.h"
+#include "world/world.h"
 
 namespace {
 
@@ -19,6 +20,13 @@ inline constexpr double OBJECT_CLEARANCE = 20.0;        // set_object_at refuses
 inline constexpr double JUMP_CLEARANCE = 20.0;          // around the jumping turtle
 inline constexpr double JUMP_WALL_CLEARANCE = 10.0;     // target from walls, bounded-area mode
 inline constexpr double WALL_HIT_DISTANCE = 5.0;        // is_hitting_wall
+// Largest heading magnitude a turn may leave, degrees: beyond it the heading's conversion to
+// radians loses every digit of the angle, and a step could never be taken again.
+inline constexpr double MAX_HEADING_MAGNITUDE = 1e15;
+
+// When each zombie lost its client, by a counter: the oldest gives up its slot first.
+uint64_t zombies_made = 0;
+std::array<uint64_t, NTURTLE> zombie_since{};
 inline constexpr double BATTLE_MAX_STEP = 2.0;          // units, either sign
 inline constexpr double BATTLE_MAX_TURN = 3.0;          // degrees, either sign
 inline constexpr uint32_t OBJECT_LATCHES = ST_LATCH_TURTLE | ST_LATCH_DOUGHNUT | ST_LATCH_STONE;
@@ -164,7 +172,25 @@ int set_object_at(double x, double y, unsigned int type) {
 void make_zombie(int tid) {
     if (valid_tid(tid)) {
         ttl[tid].status |= ST_ZOMBIE;
+        zombie_since[tid] = ++zombies_made;
     }
+}
+
+int generate_client_turtle(int cl) {
+    if (lowest_free_slot() < 0) {
+        int oldest = -1;
+        for (int t = 0; t < NTURTLE; ++t) {
+            if ((ttl[t].status & ST_ALIVE) && (ttl[t].status & ST_ZOMBIE) &&
+                (oldest < 0 || zombie_since[t] < zombie_since[oldest])) {
+                oldest = t;
+            }
+        }
+        if (oldest < 0) {
+            return -1;
+        }
+        ttl[oldest].status = 0;  // as the zombie removal frees it
+    }
+    return generate_turtle(cl, 0);
 }
 
 int turtle_reset(int tid, int cid) {
@@ -289,7 +315,7 @@ int turtle_turn(int tid, double angle) {
     if (t.status & ST_ZOMBIE) {
         return -1;
     }
-    if (!std::isfinite(t.heading + angle)) {
+    if (!(std::fabs(t.heading + angle) <= MAX_HEADING_MAGNITUDE)) {
         return -1;
     }
     if (angle != 0.0) {

@@ -19,6 +19,9 @@ int turtle_generate_doughnut(int tid);            // 0, or -1 after 10 or when t
 // Grey object with heading 0 and finder range 20 in the lowest free slot; cid -1, no 0x200.
 int set_object_at(double x, double y, unsigned int type);  // 0, or -1 (full / within 20)
 void make_zombie(int tid);
+// A new client's turtle: generate_turtle(cl, 0), but when every slot is in use, the zombie
+// whose client left first gives up its slot for it. -1 when no slot can be had.
+int generate_client_turtle(int cl);
 int turtle_reset(int tid, int cid);  // 1 refused (battle, zombie), else 0
 int turtle_home(int tid);            // 1 refused (battle, zombie), else 0
 double dist_to_nn_from(int tid, double x, double y);  // to the nearest live slot but tid;
@@ -29,7 +32,8 @@ double dist_to_wall_from(double px, double py);  // NO_HIT_DISTANCE without wall
 // ---- Motion and wall collision ----
 // Non-finite arguments, and moves whose result would not be finite, are refused with -1.
 int turtle_step_forward(int tid, double stepsize);  // 0 moved, -1 refused or blocked
-int turtle_turn(int tid, double angle);             // degrees, positive = left; 0 or -1
+int turtle_turn(int tid, double angle);  // degrees, positive = left; 0, or -1 (also when
+                                         // the heading would pass 1e15 degrees)
 int turtle_head(int tid, int direction);            // 1 E, 2 N, 3 W, 4 S; 1 refused, else 0
 int turtle_jump(int tid, double x, double y);       // 0 or -1
 int turtle_rjump(int tid, double dx, double dy);    // 0 or -1

@@ -44,19 +44,16 @@ void draw_battle_bullet(const battle_draw &b) {
     if (b.burst) sphere_at(b.burst_at, BALL_RADIUS);
 }
 
-bool battle_has_glow(const battle_draw &b) { return b.fireball() || b.flash_bttf > 0; }
-
 void draw_battle_glow(const battle_draw &b) {
+    if (!b.fireball() && b.flash_bttf <= 0) return;
+    glEnable(GL_BLEND);
     if (b.fireball()) {
-        glEnable(GL_BLEND);
         set_colours(1.0f, 0.2f, 0.0f, 1.0f, 0.2f, 0.0f, FIREBALL_ALPHA);
         sphere_at(b.explosion_at, BALL_RADIUS);
     }
-    glDisable(GL_BLEND);
     if (b.flash_bttf > 0) {
-        glEnable(GL_BLEND);
         set_bullet_colours(static_cast<float>(b.flash_alpha()));
         sphere_at(b.flash_at, BALL_RADIUS);
-        glDisable(GL_BLEND);
     }
+    glDisable(GL_BLEND);
 }

@@ -6,7 +6,5 @@
 #include "world/battle.h"
 
 void draw_battle_bullet(const battle_draw &b);  // the bullet body and the burst, if any
-bool battle_has_glow(const battle_draw &b);     // a fireball or a flash to draw
-// The fireball and the flash, blended; blending is off afterwards (also for the dying body
-// that the frame drew blended before them).
+// The fireball and the flash, if any, blended; blending is off afterwards.
 void draw_battle_glow(const battle_draw &b);

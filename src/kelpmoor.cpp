@@ -4,7 +4,9 @@
 
 #include <GL/freeglut.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "draw/frame.h"
@@ -24,6 +26,35 @@ cmdline_action scan_command_line(int argc, char **argv) {
     return CMDLINE_RUN;
 }
 
+namespace {
+
+int command_port = COMMAND_PORT;
+int viewer_port = HTTP_PORT;
+
+// The port in environment variable `name`, `fallback` when unset, -1 when not a port number.
+int port_from_environment(const char *name, int fallback) {
+    const char *value = std::getenv(name);
+    if (value == nullptr) return fallback;
+    char *end = nullptr;
+    errno = 0;
+    const long port = std::strtol(value, &end, 10);
+    if (value[0] < '0' || value[0] > '9' || *end != '\0' || errno != 0 || port < 1 ||
+        port > 65535) {
+        std::fprintf(stderr, "kelpmoor: %s must be a port number from 1 to 65535, not \"%s\"\n",
+                     name, value);
+        return -1;
+    }
+    return static_cast<int>(port);
+}
+
+}  // namespace
+
+bool read_ports_from_environment() {
+    command_port = port_from_environment("KELPMOOR_PORT", COMMAND_PORT);
+    viewer_port = port_from_environment("KELPMOOR_HTTP_PORT", HTTP_PORT);
+    return command_port > 0 && viewer_port > 0;
+}
+
 void print_help() {
     std::fputs("options:\n", stderr);
     std::fputs(" -js \"URL1;URL2;...\"\n", stderr);
@@ -32,7 +63,8 @@ void print_help() {
 
 int field_start(int argc, char **argv) {
     field_open_window(argc, argv);
-    start_tcp_server(COMMAND_PORT);
+    start_tcp_server(command_port);
+    start_httpd(viewer_port);
     glutMainLoop();
     bg_tex_buffer.clear();
     bg_tex_buffer.shrink_to_fit();

@@ -8,6 +8,11 @@ enum cmdline_action { CMDLINE_RUN, CMDLINE_HELP };
 cmdline_action scan_command_line(int argc, char **argv);
 void print_help();  // the two usage lines on standard error
 
+// The ports of the command and HTTP servers: 2222 and 2280, or the values of KELPMOOR_PORT
+// and KELPMOOR_HTTP_PORT when set. False, after a message on standard error, when a value is
+// not a port number (1..65535); the program then exits with status 2.
+bool read_ports_from_environment();
+
 // Opens the window, empties the world, starts the command and HTTP servers, and runs the
 // main loop. Never returns in normal operation.
 int field_start(int argc, char **argv);

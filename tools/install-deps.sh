@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kelpmoor needs to build, run and test; skips what is there.
 set -euo pipefail
-packages=(build-essential cmake freeglut3-dev libglu1-mesa-dev libpng-dev libgtest-dev libtsan2 python3 xvfb xauth)
+packages=(build-essential cmake freeglut3-dev libglu1-mesa-dev libpng-dev libgtest-dev libtsan2 xvfb xauth
+          libjs-three chromium python3)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,14 +1,105 @@
-// httpd.h: the web viewer server and the script list of its viewer page.
+// httpd.h: the web viewer server. The listening thread and one thread per connection
+// (httpd.cpp), the request reader (http_request.cpp), and the content: the viewer page, the
+// JSON documents of the field, the images and scripts (http_content.cpp).
+//
+// Threads: start_httpd and set_jscript_src run on the main thread at start-up. Everything
+// else runs on the HTTP threads. The content builders take frame_rendering_mutex only to copy
+// the tables they format; nothing here holds it while writing to a socket.
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 
+#include "world/world.h"
+
+inline constexpr int HTTP_PORT = 2280;
 inline constexpr int MAX_JSCRIPT = 10;
+inline constexpr int HTTP_RECEIVE_BYTES = 2048;   // one receive is one request
+inline constexpr int HTTP_URI_CHARS = 1001;       // longest URI taken from a request line
+inline constexpr int HTTP_PIECE_BYTES = 1024;     // a body is sent in pieces of this size
+inline constexpr int HTTP_IDLE_BUDGET_MS = 60000; // all idle waits of one connection together
+inline constexpr int HTTP_MAX_CONNECTIONS = 64;   // connection threads at once
+inline constexpr int HTML_PAGE_CHARS = 3265;      // longest viewer page
 
+// Content type codes of container::mimetype.
+inline constexpr int MIME_HTML = 1;
+inline constexpr int MIME_PNG = 2;
+inline constexpr int MIME_CSS = 3;
+inline constexpr int MIME_JSON = 4;
+inline constexpr int MIME_JAVASCRIPT = 5;
+
+// The two script URLs the page names when the command line sets none: the viewer's own
+// script and three.js, both served from the program itself.
+inline constexpr const char *VIEWER_JS_PATH = "/js/viewer.js";
+inline constexpr const char *THREE_JS_PATH = "/js/three.min.js";
+
+extern const char msg404[];  // the not-found page, 136 bytes
+
+// One response body.
+struct container {
+    int mimetype = 0;
+    const unsigned char *data = nullptr;  // into `text` when malloced, else static data
+    int length = 0;                       // bytes of data
+    int malloced = 0;                     // 1: the body is `text`, released with the container
+    std::string text;
+};
+using content_ptr = std::unique_ptr<container>;
+const char *mime_type_name(int mimetype);  // the Content-Type value; "text/plain" when unknown
+
+// ---- Script list (main thread, start-up) ----
 extern std::array<std::string, MAX_JSCRIPT> msg_jscript_srcp;  // script URLs from the command line
 extern int n_jscript;  // entries in use; 0 = the built-in defaults
 
 // Replaces the script list with the tokens of str (separated by runs of space, ';' and '"'),
-// at most 10; writes "script: %s\n" for each. Null or empty: nothing. Start-up only.
+// at most 10; writes "script: %s\n" for each. Null or empty: nothing.
 void set_jscript_src(const char *str);
+
+// ---- Server (main thread) ----
+// Opens the port on every address and starts the server thread, which writes the "listening"
+// line and accepts. On a socket failure writes the httpd() message, calls
+// field_set_socket_error() and starts nothing. Returns 0 when the thread started, else -1.
+int start_httpd(int port);  // port 0 picks a free one (tests)
+int httpd_port();           // the bound port, or -1 before start or after a failure
+int httpd_connections();    // connection threads running now
+
+// ---- Request reader (pure; any thread) ----
+enum http_method { HTTP_GET = 0, HTTP_HEAD = 1, HTTP_POST = 2 };
+struct http_request {
+    int method = HTTP_GET;
+    std::string uri;  // without the leading "/"; the query part stays
+    int keep = 1;     // 1: keep the connection open after the response; -1: close it
+};
+// Reads one receive's bytes. False when the connection must end without a response: no line
+// feed, a request line of 2 characters or fewer, or a method other than GET, HEAD and POST.
+bool parse_request(const char *bytes, std::size_t n, http_request &out);
+
+// ---- Responses (connection threads; tests call them on a socket pair) ----
+// Sends the response to req with body (null: the 404 response), each header line and each
+// body piece of at most HTTP_PIECE_BYTES by its own send call. False when a send fails.
+bool send_response(int fd, const http_request &req, const container *body);
+
+// ---- Content (any thread; takes the lock only to copy) ----
+// The body for a URI as parse_request gives it. Never null.
+content_ptr generate_content(const char *uri);
+int is_dec_number(const char *str);  // 1: non-empty and decimal digits only
+content_ptr generate_png(int id);    // 0..6 that image, any other id image 7
+
+// What the documents are formatted from: the fields they show, copied under the lock.
+struct turtle_view {
+    uint32_t status, event;
+    char name[129];
+    int team, ttl, bttf, score, ncoin;
+    double x, y, heading, bx, by;
+};
+std::string json_for_turtles(const turtle_view *t, int n, uint32_t time);
+std::string json_for_walls(const wall *w, int n);
+std::string json_for_coins(const coin *c, int n);
+std::string json_for_camera(const turtle_view *t);  // null: the overview
+std::string generate_html();
+// Appends text as the inside of a JSON string: '"' and '\' escaped, bytes below 0x20 and
+// above 0x7e as \u00XX.
+void append_json_escaped(std::string &out, std::string_view text);

@@ -1,0 +1,245 @@
+// unit_http.cpp: the web viewer server's pure parts: the request reader, the URI router, the
+// documents' formats and escaping, and the viewer page with its script list.
+#include <cstring>
+#include <mutex>
+
+#include "server/httpd.h"
+#include "support.h"
+
+namespace {
+
+http_request parsed(const std::string &bytes, bool *ok = nullptr) {
+    http_request r;
+    r.uri = "<untouched>";
+    const bool good = parse_request(bytes.data(), bytes.size(), r);
+    if (ok != nullptr) *ok = good;
+    return r;
+}
+
+bool answered(const std::string &bytes) {
+    bool ok = false;
+    parsed(bytes, &ok);
+    return ok;
+}
+
+std::string body_of(const char *uri) {
+    const content_ptr c = generate_content(uri);
+    return std::string(reinterpret_cast<const char *>(c->data), static_cast<size_t>(c->length));
+}
+int mime_of(const char *uri) { return generate_content(uri)->mimetype; }
+
+template <typename F>
+auto locked(F f) {
+    std::lock_guard lock(frame_rendering_mutex);
+    return f();
+}
+
+}  // namespace
+
+TEST(HttpRequest, MethodsAreMatchedByPrefixInAnyCase) {
+    EXPECT_EQ(parsed("GET / HTTP/1.1\r\n\r\n").method, HTTP_GET);
+    EXPECT_EQ(parsed("get /wall HTTP/1.0\r\n\r\n").method, HTTP_GET);
+    EXPECT_EQ(parsed("hEaD /turtle HTTP/1.1\r\n\r\n").method, HTTP_HEAD);
+    EXPECT_EQ(parsed("POST /coin HTTP/1.1\r\n\r\n").method, HTTP_POST);
+    EXPECT_FALSE(answered("PUT / HTTP/1.1\r\n\r\n"));
+    EXPECT_FALSE(answered("GET / HTTP/1.1"));  // no line feed at all
+    EXPECT_FALSE(answered("GE\r\n"));          // too short to be a request line
+    EXPECT_FALSE(answered("\r\nGET / HTTP/1.1\r\n"));
+}
+
+TEST(HttpRequest, UriIsTheTextBetweenTheFirstTwoSpacesWithoutItsSlash) {
+    EXPECT_EQ(parsed("GET /abc/turtle HTTP/1.1\r\n").uri, "abc/turtle");
+    EXPECT_EQ(parsed("GET / HTTP/1.1\r\n").uri, "");
+    EXPECT_EQ(parsed("GET /turtle?x=1 HTTP/1.1\n").uri, "turtle?x=1");
+    EXPECT_EQ(parsed("GET /wall\r\n").uri, "wall");  // no second space: up to the line's end
+    EXPECT_EQ(parsed("GET //x HTTP/1.1\r\n").uri, "/x");  // only one slash is dropped
+    EXPECT_EQ(parsed("GETX\r\n").uri, "");           // no space: the empty URI
+    // A URI is cut at 1001 characters, the leading slash counted.
+    const std::string long_uri(1500, 'a');
+    EXPECT_EQ(parsed("GET /" + long_uri + " HTTP/1.1\r\n").uri, std::string(1000, 'a'));
+    // A NUL byte ends the request line as it ends a C string.
+    EXPECT_EQ(parsed(std::string("GET /wa\0ll HTTP/1.1\r\n", 22)).uri, "wa");
+}
+
+TEST(HttpRequest, OnlyAnExactConnectionCloseEndsTheConnection) {
+    EXPECT_EQ(parsed("GET / HTTP/1.1\r\nConnection: close\r\n\r\n").keep, -1);
+    EXPECT_EQ(parsed("GET / HTTP/1.1\r\nConnection: Close\r\n\r\n").keep, 1);
+    EXPECT_EQ(parsed("GET / HTTP/1.1\r\nconnection: close\r\n\r\n").keep, 1);
+    EXPECT_EQ(parsed("GET / HTTP/1.1\r\n\r\n").keep, 1);
+    EXPECT_EQ(parsed("GET / HTTP/1.1\nConnection: close\n").keep, -1);  // LF alone ends lines
+    // The last connection header wins.
+    EXPECT_EQ(parsed("GET / HTTP/1.1\r\nConnection: close\r\nConnection: keep\r\n").keep, 1);
+    EXPECT_EQ(parsed("GET / HTTP/1.1\r\nConnection: keep\r\nConnection: close\r\n").keep, -1);
+    // Only the first request of a receive is read: a second one's header does not count.
+    EXPECT_EQ(parsed("GET /a HTTP/1.1\r\n\r\nGET /b HTTP/1.1\r\n").uri, "a");
+}
+
+TEST(HttpContent, RoutesByTheLastSegmentsInAnyCase) {
+    for (const char *uri : {"", "anything/else", "turtle?x=1", "img", "/", "////", "abc"}) {
+        EXPECT_EQ(mime_of(uri), MIME_HTML) << uri;
+        EXPECT_EQ(body_of(uri), generate_html()) << uri;
+    }
+    locked([] { ntmax = 2; return 0; });
+    const std::string turtles = locked([] {
+        turtle_view v[2]{};
+        return json_for_turtles(v, 2, elapsed_time.load());
+    });
+    for (const char *uri : {"turtle", "TURTLE", "x/turtle", "img/turtle", "a//b/turtle/"}) {
+        EXPECT_EQ(mime_of(uri), MIME_JSON) << uri;
+        EXPECT_EQ(body_of(uri).substr(0, 30), turtles.substr(0, 30)) << uri;
+    }
+    EXPECT_EQ(body_of("Wall").front(), '[');
+    EXPECT_EQ(body_of("x/y/coin"), "[]");
+    EXPECT_EQ(body_of("a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q/r/s/t/u/v/w/x/y/z/A/B/C/D/E/F/G/coin"),
+              "[]");  // more segments than the router ever had slots for
+
+    // Images: the number after "img", read as far as it is a number.
+    EXPECT_EQ(generate_content("img/3")->length, 4181);
+    EXPECT_EQ(generate_content("x/y/img/6")->length, 691);
+    EXPECT_EQ(generate_content("img/ 5")->length, 481);
+    EXPECT_EQ(generate_content("img/2abc")->length, 3326);
+    for (const char *seven : {"img/7", "img/9", "img/-1", "img/99999999999999999999"}) {
+        EXPECT_EQ(generate_content(seven)->length, 11961) << seven;
+    }
+    EXPECT_EQ(generate_content("img/abc")->length, 4240);
+    EXPECT_EQ(generate_content("IMG/1")->mimetype, MIME_PNG);
+    EXPECT_EQ(generate_content("img/1")->malloced, 0);
+    EXPECT_EQ(generate_content("turtle")->malloced, 1);
+
+    // The built-in scripts live at exactly two paths.
+    EXPECT_EQ(mime_of("js/viewer.js"), MIME_JAVASCRIPT);
+    EXPECT_NE(body_of("js/viewer.js").find("function webGLStart"), std::string::npos);
+    EXPECT_NE(body_of("js/three.min.js").find("REVISION=\"111\""), std::string::npos);
+    EXPECT_EQ(mime_of("x/js/viewer.js"), MIME_HTML);
+    EXPECT_EQ(mime_of("JS/viewer.js"), MIME_HTML);
+    EXPECT_STREQ(mime_type_name(MIME_JAVASCRIPT), "text/javascript");
+    EXPECT_STREQ(mime_type_name(99), "text/plain");
+}
+
+TEST(HttpContent, CameraFollowsTheTurtleTheFirstSegmentNames) {
+    const std::string overview =
+        "{\"x0\":0.000000,\"y0\":0.000000,\"z0\":450.000000,\"x1\":0.000000,\"y1\":0.000000,"
+        "\"z1\":0.000000}";
+    locked([] {
+        place(0, 1, 2, 0);
+        place(3, 10, -5.5, 450);  // heading 450 is 90 after the remainder
+        std::snprintf(ttl[3].name, sizeof ttl[3].name, "T1");
+        std::snprintf(ttl[0].name, sizeof ttl[0].name, "camera");
+        return 0;
+    });
+    const std::string t3 =
+        "{\"x0\":10.000000,\"y0\":-5.500000,\"z0\":10.000000,\"x1\":10.000000,"
+        "\"y1\":94.500000,\"z1\":10.000000}";
+    EXPECT_EQ(body_of("t1/camera"), t3);
+    EXPECT_EQ(body_of("$3/camera"), t3);
+    EXPECT_EQ(body_of("~3/x/y/camera"), t3);
+    EXPECT_EQ(body_of("~2/camera"), overview);  // slot 2 is not in use
+    EXPECT_EQ(body_of("$99999999999999999999999/camera"), overview);
+    EXPECT_EQ(body_of("$t1/camera"), overview);  // "$" and no number: a name, and none has it
+    EXPECT_EQ(body_of("nobody/camera"), overview);
+    EXPECT_EQ(body_of("camera"), "{\"x0\":1.000000,\"y0\":2.000000,\"z0\":10.000000,"
+                                 "\"x1\":101.000000,\"y1\":2.000000,\"z1\":10.000000}")
+        << "the turtle named camera";
+    locked([] { ttl[0].name[0] = '\0'; return 0; });
+    EXPECT_EQ(body_of("camera"), overview);
+}
+
+TEST(HttpContent, TurtleDocumentListsEverySlotUpToNtmax) {
+    locked([] {
+        place(0, 10, -5.5, 90);
+        std::snprintf(ttl[0].name, sizeof ttl[0].name, "t1");
+        place(2, 0, 0, -725, ST_STONE);
+        ttl[2].event = EV_HIT | EV_BUMP_WALL | EV_RADAR | EV_TEAM_MSG;
+        ttl[2].status |= ST_BULLET;
+        place(3, 0, 0, 0, ST_STONE | ST_DOUGHNUT);
+        elapsed_time = 1234;
+        return 0;
+    });
+    const std::string doc = body_of("turtle");
+    // The exact object is checked through the server (net_httpd.cpp); here, what varies.
+    EXPECT_EQ(doc.rfind("[{\"tid\":0,\"time\":1234,\"type\":1,\"name\":\"t1\",", 0), 0u);
+    EXPECT_NE(doc.find("\"got_msg\":false}, {\"tid\":1,"), std::string::npos);
+    // Slot 1 is free but listed.
+    EXPECT_NE(doc.find("{\"tid\":1,\"time\":1234,\"type\":1,\"name\":\"\""), std::string::npos);
+    EXPECT_NE(doc.find("\"head\":-5.000000"), std::string::npos);  // fmod keeps the sign
+    EXPECT_NE(doc.find("\"tid\":2,\"time\":1234,\"type\":3"), std::string::npos);
+    EXPECT_NE(doc.find("\"alive\":true,\"firing\":true,\"got_hit\":true,\"collide\":true,"
+                       "\"detected\":true,\"got_msg\":true}"),
+              std::string::npos);
+    EXPECT_NE(doc.find("\"tid\":3,\"time\":1234,\"type\":2"), std::string::npos);
+    EXPECT_EQ(std::count(doc.begin(), doc.end(), '{'), 4);
+    EXPECT_EQ(doc.back(), ']');
+    EXPECT_EQ(locked([] { return ttl[2].event; }), EV_HIT | EV_BUMP_WALL | EV_RADAR | EV_TEAM_MSG)
+        << "reading the events must not clear them";
+    locked([] { field_kill_all_turtles(); return 0; });
+    EXPECT_EQ(body_of("turtle"), "[]");
+}
+
+TEST(HttpContent, NamesAreEscapedSoTheDocumentStaysJson) {
+    std::string out;
+    append_json_escaped(out, "plain name ~!");
+    EXPECT_EQ(out, "plain name ~!");
+    out.clear();
+    append_json_escaped(out, std::string("q\"b\\s/\x01\x1f\x7f\xe9", 10));
+    EXPECT_EQ(out, "q\\\"b\\\\s/\\u0001\\u001f\\u007f\\u00e9");
+
+    // The largest table: 30 slots with 128-character names of bytes that all need escaping.
+    std::array<turtle_view, NTURTLE> views{};
+    for (auto &v : views) {
+        std::fill(v.name, v.name + 128, '\xff');
+        v.name[128] = '\0';
+    }
+    const std::string doc = json_for_turtles(views.data(), NTURTLE, 7);
+    EXPECT_EQ(std::count(doc.begin(), doc.end(), '}'), NTURTLE);
+    std::string name = "\"name\":\"";
+    for (int i = 0; i < 128; i++) name += "\\u00ff";
+    EXPECT_NE(doc.find(name + "\",\"team\""), std::string::npos);
+    EXPECT_EQ(doc.substr(doc.size() - 17), "\"got_msg\":false}]");
+}
+
+TEST(HttpContent, PageHoldsTheScriptTagsThatFit) {
+    const std::string defaults = generate_html();
+    EXPECT_EQ(defaults.rfind("<html><head><title>Kelpmoor</title>", 0), 0u);
+    EXPECT_NE(defaults.find("<script type=\"text/javascript\" src=\"/js/viewer.js\"></script>\r\n"
+                            "<script type=\"text/javascript\" src=\"/js/three.min.js\"></script>"
+                            "\r\n</head><body onload=\"webGLStart();\""),
+              std::string::npos);
+    EXPECT_EQ(defaults.substr(defaults.size() - 85),
+              "<div id=\"score28\"></div><div id=\"score29\"><br/><div id=\"result\"></div>"
+              "</body></html>\n");
+    const size_t frame = defaults.size() - 2 * 49 - std::strlen("/js/viewer.js") -
+                         std::strlen("/js/three.min.js");  // the page without script tags
+    EXPECT_EQ(frame, 356u + 855u);  // head and tail
+
+    auto tags = [](const std::string &page) {
+        size_t n = 0;
+        for (size_t at = page.find("<script"); at != std::string::npos;
+             at = page.find("<script", at + 1)) {
+            n++;
+        }
+        return n;
+    };
+    set_jscript_src("a.js;b.js");
+    EXPECT_EQ(tags(generate_html()), 2u);
+    EXPECT_NE(generate_html().find("src=\"b.js\""), std::string::npos);
+    set_jscript_src("1 2 3 4 5 6 7 8 9 10 11");
+    EXPECT_EQ(n_jscript, 10);
+    EXPECT_EQ(tags(generate_html()), 10u);
+    EXPECT_EQ(generate_html().size(), frame + 10 * 49 + 11);
+
+    // Long URLs: the tail is left out when it no longer fits in 3265 characters...
+    const std::string u1000(1000, 'u');
+    set_jscript_src((u1000 + ";" + u1000).c_str());
+    std::string page = generate_html();
+    EXPECT_EQ(tags(page), 2u);
+    EXPECT_EQ(page.size(), 356u + 2 * (49 + 1000));
+    // ...and the first tag that does not fit ends the list, though a later one would fit.
+    n_jscript = 3;
+    msg_jscript_srcp[0] = std::string(1500, 'a');
+    msg_jscript_srcp[1] = std::string(1500, 'b');
+    msg_jscript_srcp[2] = "c.js";
+    page = generate_html();
+    EXPECT_EQ(tags(page), 1u);
+    EXPECT_EQ(page.size(), 356u + 49 + 1500 + 855);
+    n_jscript = 0;
+}

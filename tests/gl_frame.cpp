@@ -447,18 +447,11 @@ TEST(Scenery, KeptCopyShowsTheSameFrameAndEveryChangeShowsAtOnce) {
 
 TEST(MainLoop, TimerPaceTitleAndWindowSize) {
     open_test_window();
-    const auto ticks_in_a_second = [] {  // after 0.2 s to settle
-        run_loop_for(0.2);
-        const uint32_t start = elapsed_time;
-        run_loop_for(1.0);
-        return elapsed_time - start;
-    };
-    const uint32_t idle_ticks = ticks_in_a_second();
-    EXPECT_TRUE(idle_ticks >= 6 && idle_ticks <= 20) << idle_ticks;  // 80 ms: about 12.5
-    ASSERT_GE(generate_turtle(0, 0), 0);
-    // 8 ms period: about 125 a second on an idle machine, far fewer on a loaded one with a
-    // sanitizer build, but always well above the idle pace.
-    EXPECT_GE(ticks_in_a_second(), 25u);
+    // The timer keeps ticking; its period is field_timer_period_ms's (tested without a
+    // window), so nothing here depends on how fast a loaded machine draws.
+    const uint32_t start = elapsed_time;
+    for (int i = 0; i < 200 && elapsed_time - start < 3; i++) run_loop_for(0.05);
+    EXPECT_GE(elapsed_time - start, 3u);
 
     // The title follows private mode at the next tick; a resized window snaps back to 512.
     EXPECT_EQ(std::strncmp(window_title, "Kelpmoor @ ", 11), 0);

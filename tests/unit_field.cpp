@@ -56,6 +56,10 @@ TEST(WorldModel, WallTableStopsAtItsLimitAndTurtlesAndMovableObjectsAreCounted) 
     int moving = -1;
     qf_n_moving_obj(&moving);
     EXPECT_EQ(std::pair(turtles(), moving), std::pair(3, 1));
+    EXPECT_EQ(field_timer_period_ms(), TIMER_FAST_MS);
+    ttl[0].status |= ST_ZOMBIE;  // zombies, stones and doughnuts never move: the slow pace
+    EXPECT_EQ(field_timer_period_ms(), TIMER_SLOW_MS);
+    ttl[0].status = ST_ALIVE;
 
     turtle_field_is_cleared = 1;
     field_clear_all_turtles();  // zombies go, the floor is erased, the rest stays

@@ -17,8 +17,6 @@ std::vector<unsigned char> bg_tex_buffer;
 
 namespace {
 
-inline constexpr int TIMER_FAST_MS = 8;   // while something can move
-inline constexpr int TIMER_SLOW_MS = 80;  // otherwise
 inline constexpr std::size_t BG_TEX_BUFFER_BYTES = 1048576;
 
 void create_paint_layer() {
@@ -83,15 +81,15 @@ void field_open_window(int argc, char **argv) {
 
 void timerfunc(int /*dummy*/) {
     elapsed_time++;
-    int nobj = 0;
+    int period_ms = TIMER_SLOW_MS;
     bool retitle = false;
     {
         std::lock_guard<std::mutex> lock(frame_rendering_mutex);
-        qf_n_moving_obj(&nobj);
+        period_ms = field_timer_period_ms();
         retitle = menuitem_need_to_change != 0;
         menuitem_need_to_change = 0;
     }
-    glutTimerFunc(nobj > 0 ? TIMER_FAST_MS : TIMER_SLOW_MS, timerfunc, 0);
+    glutTimerFunc(period_ms, timerfunc, 0);
     glutPostRedisplay();
     if (retitle) change_menuitem();
 }

@@ -100,6 +100,12 @@ int qf_n_moving_obj(int *nobj) {
     return 0;
 }
 
+int field_timer_period_ms() {
+    int nobj = 0;
+    qf_n_moving_obj(&nobj);
+    return nobj > 0 ? TIMER_FAST_MS : TIMER_SLOW_MS;
+}
+
 // ---- Field operations and modes ----
 
 int field_clear() {

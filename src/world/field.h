@@ -25,6 +25,9 @@ int field_set_disp_score(int flag);      // 1 when already so, else toggles and 
 int qf_elapsed_time(unsigned long *tim);  // 0
 int qf_n_turtle(int *na);                // alive slots that are not stones; 0
 int qf_n_moving_obj(int *nobj);          // alive, not zombie, stone or doughnut; 0
+inline constexpr int TIMER_FAST_MS = 8;   // the timer's period while something can move
+inline constexpr int TIMER_SLOW_MS = 80;  // otherwise
+int field_timer_period_ms();  // TIMER_FAST_MS while qf_n_moving_obj counts any, else SLOW
 
 // ---- Field operations and modes (field.cpp) -----------------------------------------------
 int field_clear();                 // erase the floor at the next frame; 0

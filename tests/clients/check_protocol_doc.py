@@ -10,6 +10,7 @@ import os
 import re
 import socket
 import sys
+import time
 
 TIMEOUT = 20.0  # seconds for one reply; sanitizer builds under load are slow
 
@@ -90,6 +91,16 @@ def run_session(port, start, lines):
     # Open the connections in order of first use before anything runs, as the notation says.
     for name, _, _, _ in lines:
         conn(name)
+    # An earlier session's turtles become zombies, which C A removes, only once the server has
+    # seen their connections close: clear until this session's turtles are alone.
+    first = next(iter(conns.values()))
+    deadline = time.monotonic() + TIMEOUT
+    while time.monotonic() < deadline:
+        first.send("C A;Q N")
+        first.line()
+        if first.line().split()[0] == str(len(conns)):
+            break
+        time.sleep(0.05)
     for name, kind, text, number in lines:
         c = conns[name]
         if kind == ">":

@@ -20,9 +20,14 @@ namespace cmd = kelpmoor::cmd;
 
 constexpr double TIMEOUT_S = 20.0;
 
+// A connection whose turtle is alone at the centre. An earlier test's turtle becomes a zombie,
+// which C A removes, only once the server has seen its connection close: clear until then.
 Turtle fresh() {
     Turtle t = Turtle::connect("127.0.0.1", 0, TIMEOUT_S);
-    t.clear_all();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (t.clear_all().ok && t.turtles() != 1 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     t.home();
     return t;
 }

@@ -7,9 +7,14 @@ import * as k from '../kelpmoor.js';
 
 const port = Number(process.env.KELPMOOR_PORT || 2222);
 
+// A connection whose turtle is alone at the centre. An earlier test's turtle becomes a zombie,
+// which C A removes, only once the server has seen its connection close: clear until then.
 async function fresh() {
   const t = await k.connect({ port, timeout: 20 });
-  await t.clearAll();
+  const deadline = Date.now() + 20000;
+  while ((await t.clearAll()).ok && (await t.turtles()) !== 1 && Date.now() < deadline) {
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
   await t.home();
   return t;
 }

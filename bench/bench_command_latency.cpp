@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_util.h"
 #include "draw/frame.h"
 #include "kelpmoor.h"
 #include "world/field.h"
@@ -26,21 +27,6 @@ using Clock = std::chrono::steady_clock;
 inline constexpr double ROUND_SECONDS = 1.0;  // one measuring round
 inline constexpr int ROUNDS = 5;              // per server, alternating
 inline constexpr char QUERY[] = "Q P\n";
-
-int connect_loopback(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        std::perror("connect");
-        std::exit(1);
-    }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
 
 // Echoes every byte back on the one connection it accepts.
 void echo_server(int listener) {
@@ -106,11 +92,6 @@ double measure(int fd, std::vector<double> &rtt) {
     return replies / std::chrono::duration<double>(t - start).count();
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main() {
@@ -120,8 +101,8 @@ int main() {
         std::fputs("bench: the command server did not start\n", stderr);
         return 1;
     }
-    int server = connect_loopback(tcp_server_port());
-    int echo = connect_loopback(start_echo_server());
+    int server = bench::connect_loopback(tcp_server_port());
+    int echo = bench::connect_loopback(start_echo_server());
     std::string pending;
     ask(server, pending);  // the turtle is spawned before measuring
 
@@ -130,12 +111,12 @@ int main() {
         server_rates.push_back(measure(server, server_rtt));
         echo_rates.push_back(measure(echo, echo_rtt));
     }
-    double s = median(server_rates), e = median(echo_rates);
+    double s = bench::median(server_rates), e = bench::median(echo_rates);
     std::printf("command server: %.0f replies/s (median of %d rounds of %.1f s), "
                 "median round trip %.1f us\n",
-                s, ROUNDS, ROUND_SECONDS, median(server_rtt));
+                s, ROUNDS, ROUND_SECONDS, bench::median(server_rtt));
     std::printf("echo server:    %.0f replies/s, median round trip %.1f us\n", e,
-                median(echo_rtt));
+                bench::median(echo_rtt));
     std::printf("ratio:          %.2f (target at least 0.50)\n", s / e);
     close(server);
     close(echo);

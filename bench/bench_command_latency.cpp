@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_util.h"
 #include "draw/frame.h"
 #include "kelpmoor.h"
 #include "world/field.h"
@@ -29,21 +30,6 @@ using Clock = std::chrono::steady_clock;
 inline constexpr double ROUND_SECONDS = 1.0;  // one measuring round
 inline constexpr int ROUNDS = 5;              // per server, alternating
 inline constexpr char QUERY[] = "Q P\n";
-
-int connect_loopback(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        std::perror("connect");
-        std::exit(1);
-    }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
 
 // Echoes every byte back on the one connection it accepts.
 void echo_server(int listener) {
@@ -114,7 +100,7 @@ double measure(int fd, std::vector<double> &rtt) {
 inline constexpr int PIPELINE_DEPTH = 64;
 
 int external_rounds(int port) {
-    int fd = connect_loopback(port);
+    int fd = bench::connect_loopback(port);
     std::string pending;
     auto call = [&](const std::string &text, int replies) {
         if (send(fd, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
@@ -160,11 +146,6 @@ int external_rounds(int port) {
     return 0;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -175,8 +156,8 @@ int main(int argc, char **argv) {
         std::fputs("bench: the command server did not start\n", stderr);
         return 1;
     }
-    int server = connect_loopback(tcp_server_port());
-    int echo = connect_loopback(start_echo_server());
+    int server = bench::connect_loopback(tcp_server_port());
+    int echo = bench::connect_loopback(start_echo_server());
     std::string pending;
     ask(server, pending);  // the turtle is spawned before measuring
 
@@ -185,12 +166,12 @@ int main(int argc, char **argv) {
         server_rates.push_back(measure(server, server_rtt));
         echo_rates.push_back(measure(echo, echo_rtt));
     }
-    double s = median(server_rates), e = median(echo_rates);
+    double s = bench::median(server_rates), e = bench::median(echo_rates);
     std::printf("command server: %.0f replies/s (median of %d rounds of %.1f s), "
                 "median round trip %.1f us\n",
-                s, ROUNDS, ROUND_SECONDS, median(server_rtt));
+                s, ROUNDS, ROUND_SECONDS, bench::median(server_rtt));
     std::printf("echo server:    %.0f replies/s, median round trip %.1f us\n", e,
-                median(echo_rtt));
+                bench::median(echo_rtt));
     std::printf("ratio:          %.2f (target at least 0.50)\n", s / e);
     close(server);
     close(echo);

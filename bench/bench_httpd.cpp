@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_util.h"
 #include "kelpmoor.h"
 #include "server/httpd.h"
 #include "server/tcpserver.h"
@@ -45,33 +46,6 @@ constexpr int DRIVERS = 10;
 constexpr int VIEWERS = 50;
 constexpr int POLL_MS = 100;
 constexpr char REQUEST[] = "GET /turtle HTTP/1.1\r\nHost: bench\r\n\r\n";
-
-int free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
-
-int connect_loopback(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        std::perror("bench_httpd: connect");
-        std::_Exit(1);
-    }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
 
 // Sends one GET and reads its whole response; the response's bytes go to `response`.
 bool get(int fd, const std::string &request, std::string &response) {
@@ -143,15 +117,6 @@ int start_minimal_responder(const std::vector<std::string> &pieces) {
     return ntohs(addr.sin_port);
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-double percentile99(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, v.size() * 99 / 100)];
-}
-
 // Requests per second over one round; request times in microseconds go to times.
 double measure(int fd, std::vector<double> &times) {
     std::string response;
@@ -185,7 +150,7 @@ void driver(int fd, const std::atomic<bool> &stop) {
 
 // A browser viewer's polling, on one keep-alive connection.
 void viewer(int port, const std::atomic<bool> &stop, std::atomic<long> &requests) {
-    const int fd = connect_loopback(port);
+    const int fd = bench::connect_loopback(port);
     std::string response;
     for (int i = 0; !stop.load(); i++) {
         const auto next = Clock::now() + std::chrono::milliseconds(POLL_MS);
@@ -223,12 +188,12 @@ double tick_rate(bool with_viewers, long &viewer_requests) {
 }
 
 void measure_requests(const char *setting) {
-    const int server = connect_loopback(httpd_port());
+    const int server = bench::connect_loopback(httpd_port());
     std::string response;
     get(server, REQUEST, response);
-    const int responder = connect_loopback(start_minimal_responder({response}));
+    const int responder = bench::connect_loopback(start_minimal_responder({response}));
     const std::vector<std::string> pieces = pieces_of(response);
-    const int piecewise = connect_loopback(start_minimal_responder(pieces));
+    const int piecewise = bench::connect_loopback(start_minimal_responder(pieces));
     std::vector<double> server_rates, responder_rates, piecewise_rates;
     std::vector<double> server_times, responder_times, piecewise_times;
     for (int r = 0; r < ROUNDS; r++) {
@@ -236,16 +201,16 @@ void measure_requests(const char *setting) {
         responder_rates.push_back(measure(responder, responder_times));
         piecewise_rates.push_back(measure(piecewise, piecewise_times));
     }
-    const double s = median(server_rates), m = median(responder_rates);
-    const double p = median(piecewise_rates);
+    const double s = bench::median(server_rates), m = bench::median(responder_rates);
+    const double p = bench::median(piecewise_rates);
     std::printf("/turtle (%zu bytes, %d turtles) %s, one keep-alive connection, median of %d "
                 "rounds of %.1f s:\n", response.size(), DRIVERS, setting, ROUNDS, ROUND_SECONDS);
     std::printf("  httpd:                 %7.0f requests/s, median %.1f us, p99 %.1f us\n", s,
-                median(server_times), percentile99(server_times));
+                bench::median(server_times), bench::percentile99(server_times));
     std::printf("  responder, one send:   %7.0f requests/s, median %.1f us, p99 %.1f us\n", m,
-                median(responder_times), percentile99(responder_times));
+                bench::median(responder_times), bench::percentile99(responder_times));
     std::printf("  responder, %zu sends:   %7.0f requests/s, median %.1f us, p99 %.1f us\n",
-                pieces.size(), p, median(piecewise_times), percentile99(piecewise_times));
+                pieces.size(), p, bench::median(piecewise_times), bench::percentile99(piecewise_times));
     std::printf("  ratio to one send:     %.2f (goal at least 0.80; p99 goal under 1000 us)\n",
                 s / m);
     std::printf("  ratio to %zu sends:     %.2f\n", pieces.size(), s / p);
@@ -260,7 +225,7 @@ void run() {
     }
     std::atomic<bool> stop_drivers{false};
     std::vector<int> driver_fds;
-    for (int i = 0; i < DRIVERS; i++) driver_fds.push_back(connect_loopback(tcp_server_port()));
+    for (int i = 0; i < DRIVERS; i++) driver_fds.push_back(bench::connect_loopback(tcp_server_port()));
     char buf[512];
     for (int fd : driver_fds) {  // each turtle is spawned before measuring
         send(fd, ".\n", 2, MSG_NOSIGNAL);
@@ -281,11 +246,11 @@ void run() {
     }
     std::printf("tick rate, %d clients driving, median of %d phases of %.1f s each:\n", DRIVERS,
                 PHASES, PHASE_SECONDS);
-    std::printf("  without viewers:    %6.1f ticks/s\n", median(without));
+    std::printf("  without viewers:    %6.1f ticks/s\n", bench::median(without));
     std::printf("  with %d viewers:    %6.1f ticks/s (%.0f requests/s served)\n", VIEWERS,
-                median(with), total_requests / (PHASES * PHASE_SECONDS));
+                bench::median(with), total_requests / (PHASES * PHASE_SECONDS));
     std::printf("  ratio:              %.3f (median of the phase pairs; goal at least 0.97)\n",
-                median(ratios));
+                bench::median(ratios));
     std::fflush(stdout);
     std::_Exit(0);  // the window's main loop never returns
 }
@@ -301,8 +266,8 @@ int main(int argc, char **argv) {
         measure_requests("without the field");
         return 0;
     }
-    setenv("KELPMOOR_PORT", std::to_string(free_port()).c_str(), 1);
-    setenv("KELPMOOR_HTTP_PORT", std::to_string(free_port()).c_str(), 1);
+    setenv("KELPMOOR_PORT", std::to_string(bench::free_port()).c_str(), 1);
+    setenv("KELPMOOR_HTTP_PORT", std::to_string(bench::free_port()).c_str(), 1);
     if (!read_ports_from_environment()) return 2;
     std::thread(run).detach();
     return field_start(argc, argv);

@@ -1,0 +1,57 @@
+// bench_util.h: what the benchmark programs share: loopback connections, free ports, and the
+// statistics they print.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace bench {
+
+// A connection to 127.0.0.1:port with Nagle's delay off; the program ends if it cannot connect.
+inline int connect_loopback(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        std::perror("connect");
+        std::_Exit(1);
+    }
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+// A port nobody listens on right now.
+inline int free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+inline double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+inline double percentile99(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, v.size() * 99 / 100)];
+}
+
+}  // namespace bench

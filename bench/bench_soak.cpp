@@ -47,7 +47,7 @@ const char *const DOCUMENTS[] = {"/turtle", "/wall", "/coin", "/camera", "/soak0
 
 struct counters {
     std::atomic<long> sent{0}, replies{0}, extra{0}, malformed{0}, dropped{0};
-    std::atomic<long> http_ok{0}, http_errors{0};
+    std::atomic<long> http_ok{0}, http_errors{0}, http_reconnects{0};
 };
 counters stats;
 std::atomic<bool> stopping{false};
@@ -141,39 +141,52 @@ void client(int port, int k) {
     close(fd);
 }
 
-// One keep-alive GET: its whole response read; false when it is not a 200 with its body.
-bool http_get(int fd, const char *path) {
+enum class got { response, closed, error };
+
+// One keep-alive GET: its whole response read. `closed` when the server had closed the
+// connection before answering (a keep-alive connection's idle budget runs out after a minute
+// of polling: the browser then reconnects too); `error` for anything but a 200 with its body.
+got http_get(int fd, const char *path) {
     std::string request = std::string("GET ") + path + " HTTP/1.1\r\nHost: soak\r\n\r\n";
-    if (!send_all(fd, request)) return false;
+    if (!send_all(fd, request)) return got::closed;
     std::string r;
     char buf[16384];
     size_t end;
     while ((end = r.find("\r\n\r\n")) == std::string::npos) {
         const ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) return false;
+        if (n <= 0) return r.empty() ? got::closed : got::error;
         r.append(buf, static_cast<size_t>(n));
     }
     const size_t cl = r.find("Content-Length: ");
-    if (r.rfind("HTTP/1.1 200 OK\r\n", 0) != 0 || cl == std::string::npos || cl > end) return false;
+    if (r.rfind("HTTP/1.1 200 OK\r\n", 0) != 0 || cl == std::string::npos || cl > end) {
+        return got::error;
+    }
     const size_t want = end + 4 + std::strtoul(r.c_str() + cl + 16, nullptr, 10);
     while (r.size() < want) {
         const ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) return false;
+        if (n <= 0) return got::error;
         r.append(buf, static_cast<size_t>(n));
     }
-    return r.size() == want;
+    return r.size() == want ? got::response : got::error;
 }
 
 void viewer(int port, int k) {
     int fd = -1;
     for (long i = k; !stopping; i++) {
-        if (fd < 0) fd = connect_loopback(port);
-        if (fd >= 0 && http_get(fd, DOCUMENTS[i % 5])) {
+        got g = got::error;
+        for (int attempt = 0; attempt < 2; attempt++) {  // one reconnect after a close
+            if (fd < 0) fd = connect_loopback(port);
+            g = fd >= 0 ? http_get(fd, DOCUMENTS[i % 5]) : got::error;
+            if (g == got::response) break;
+            if (fd >= 0) close(fd);
+            fd = -1;
+            if (g == got::closed) stats.http_reconnects++;
+            if (g == got::error) break;
+        }
+        if (g == got::response) {
             stats.http_ok++;
         } else {
             stats.http_errors++;
-            if (fd >= 0) close(fd);
-            fd = -1;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(VIEWER_POLL_MS));
     }
@@ -276,10 +289,11 @@ int main(int argc, char **argv) {
 
     const bool once = stats.sent == stats.replies && stats.extra == 0 && stats.dropped == 0;
     std::printf("commands sent %ld, replies %ld, extra replies %ld, malformed %ld, "
-                "connections lost %ld; http documents %ld, http errors %ld; server %s\n",
+                "connections lost %ld; http documents %ld, http errors %ld, reconnects %ld; "
+                "server %s\n",
                 stats.sent.load(), stats.replies.load(), stats.extra.load(),
                 stats.malformed.load(), stats.dropped.load(), stats.http_ok.load(),
-                stats.http_errors.load(), alive ? "alive" : "gone");
+                stats.http_errors.load(), stats.http_reconnects.load(), alive ? "alive" : "gone");
     std::printf("every command answered exactly once: %s\n", once ? "yes" : "NO");
     return once && stats.malformed == 0 && stats.http_errors == 0 && alive ? 0 : 1;
 }

@@ -23,7 +23,8 @@ for target in commands http; do
         "tests/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
         -print_final_stats=1 "corpus/$target" "../tests/fuzz/corpus/$target") >"$log" 2>&1 ||
         status=$?
-    grep -E '^(#[0-9]+.*DONE|Done|stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb))' "$log" || true
+    grep -E '^(#[0-9]+.*DONE|Done|stat::(number_of_executed|average_exec|peak_rss))' "$log" ||
+        true
     if [ "$status" -ne 0 ]; then
         tail -n 60 "$log"
         echo "fuzz_$target: finding (status $status), see $log"

@@ -175,7 +175,8 @@ TEST_F(Hostile, FramingCasesGetOneReplyPerCommand) {
 
 // Clients that would keep others out: hundreds that connect and leave at once, each leaving a
 // zombie, never fill the table for good; of a burst beyond the client limit, the excess is
-// closed and the rest served. (A client that never reads: net_server.cpp.)
+// closed and the rest served, and once they all leave, a newcomer is served at once. (A client
+// that never reads: net_server.cpp.)
 TEST_F(Hostile, NoClientLocksTheArenaOut) {
     for (int i = 0; i < 200; i++) {
         Client c;
@@ -204,6 +205,21 @@ TEST_F(Hostile, NoClientLocksTheArenaOut) {
         served += c->replies(1) == 1;
     }
     EXPECT_EQ(served, MAX_CLIENT);
-    burst.clear();
+    burst.resize(MAX_CLIENT);
+
+    // The whole table leaves and a newcomer arrives before the server's next look: the server
+    // is held in a batch (a command waiting, the lock taken) while they do.
+    {
+        std::unique_lock lock(frame_rendering_mutex);
+        burst[0]->send("Q T\n");
+        std::this_thread::sleep_for(50ms);  // the server now waits for the lock
+        burst.clear();
+        Client newcomer;
+        ASSERT_TRUE(newcomer.connected);
+        std::this_thread::sleep_for(50ms);  // every close and the connection have arrived
+        lock.unlock();
+        newcomer.send("Q T\n");
+        EXPECT_EQ(newcomer.replies(1), 1) << "a newcomer refused by a table of departed clients";
+    }
     expect_normal_client_served();
 }

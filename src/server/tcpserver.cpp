@@ -222,8 +222,10 @@ void *server_thread_func(void *) {
     std::signal(SIGPIPE, SIG_IGN);
     while (server_socket > 0) {
         wait_for_activity(server_socket);
-        check_connection(server_socket);
+        // Clients first: one that left frees its slot before a newcomer is counted against
+        // MAX_CLIENT, so a client arriving just after others left is never refused.
         check_client_status();
+        check_connection(server_socket);
     }
     return nullptr;
 }

@@ -1,8 +1,9 @@
 // bench_frame: times display() on the heaviest field the tables allow, in a real window (run it
 // under Xvfb: tools/with-display.sh build/bench_frame). Prints the median and the 99th
 // percentile frame time. With --docs DIR it instead captures a smaller demonstration field in
-// the top view and the bird's-eye view (DIR/topview.png, DIR/birdseye.png) through the
-// program's own capture; with --capture FILE [parts] it captures one frame of the timed field.
+// the top view and the bird's-eye view (DIR/topview.png, DIR/birdseye.png, DIR/battle.png)
+// through the program's own capture; with --capture FILE [parts] it captures one frame of the
+// timed field. With "battle" it times a fight, then the heaviest field in the same run.
 #include <GL/freeglut.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "world/battle.h"
 #include "world/geometry.h"
 #include "world/coins.h"
 #include "world/maze.h"
@@ -86,6 +88,44 @@ void build_heaviest_world() {
     view_rotation_angle = 20.0;
 }
 
+// A fighter in slot tid at a free place of the maze: a client's turtle in slots 0 .. 9, a
+// robot above.
+void spawn_fighter(int tid) {
+    for (;;) {
+        const double x = 470.0 * (drand() - 0.5), y = 470.0 * (drand() - 0.5);
+        if (dist_to_wall_from(x, y) <= 12.0 || dist_to_nn_from(-1, x, y) <= 21.0) continue;
+        init_turtle(tid, tid < MAX_CLIENT ? tid : -1, x, y, 360.0 * drand());
+        std::snprintf(ttl[tid].name, sizeof ttl[tid].name, "%s-%02d",
+                      tid < MAX_CLIENT ? "client" : "robot", tid);
+        ntmax = std::max(ntmax, tid + 1);
+        return;
+    }
+}
+
+// 10 clients' turtles and 20 robots in a full maze with all 300 coins on the floor, battle
+// mode, the bird's-eye view.
+void build_battle_world() {
+    srandom(7);
+    field_set_maze_mode();
+    field_kill_all_turtles();
+    for (int t = 0; t < NTURTLE; t++) spawn_fighter(t);
+    field_scatter_coin(NCOIN);
+    bird_view_mode = 1;
+    view_rotation_angle = 20.0;
+}
+
+// Before each frame of the fight: freed slots are filled again, everyone fires whenever it
+// may, and a fireball always shows.
+void keep_fighting() {
+    bool fireball = false;
+    for (int t = 0; t < NTURTLE; t++) {
+        if (!(ttl[t].status & ST_ALIVE)) spawn_fighter(t);
+        fireball = fireball || ttl[t].ttl > FIREBALL_LAST_TTL;
+        turtle_fire(t);
+    }
+    if (!fireball) start_to_kill(static_cast<int>(random() % NTURTLE));
+}
+
 // Parts left out of the heaviest field, named on the command line (coins, turtles, carried,
 // walls, labels, beams, bird), to see what each costs. Two words make the field busier
 // instead: "turning" turns the camera a little in every frame and "painting" has every
@@ -124,12 +164,25 @@ void aim_sensors(int argc, char **argv) {
     }
 }
 
-void time_frames(int argc, char **argv) {
-    build_field(argc, argv);
+void time_frames(int argc, char **argv, bool battle) {
+    if (battle) {
+        build_battle_world();
+    } else {
+        build_field(argc, argv);
+    }
     std::vector<double> ms, cpu_ms, submit_ms;
+    int bullets = 0, fireballs = 0;
     for (int f = 0; f < WARMUP_FRAMES + TIMED_FRAMES; f++) {
         elapsed_time++;
-        aim_sensors(argc, argv);
+        if (battle) {
+            keep_fighting();
+            for (int t = 0; t < NTURTLE; t++) {
+                bullets += (ttl[t].status & ST_BULLET) ? 1 : 0;
+                fireballs += ttl[t].ttl > FIREBALL_LAST_TTL ? 1 : 0;
+            }
+        } else {
+            aim_sensors(argc, argv);
+        }
         if (named(argc, argv, "turning")) view_rotation_angle = std::fmod(f * 0.5, 180.0);
         if (named(argc, argv, "painting")) {
             for (int t = 0; t < ntmax; t++) turtle_step_forward(t, f % 2 == 0 ? 1.0 : -1.0);
@@ -148,8 +201,13 @@ void time_frames(int argc, char **argv) {
             cpu_ms.push_back(process_cpu_ms() - cpu_start);
         }
     }
-    std::printf("bench_frame: %zu frames, %d turtles, %d coins, %d wall records, bird's-eye\n",
-                ms.size(), ntmax, ncoin, nwall);
+    std::printf("bench_frame%s: %zu frames, %d turtles, %d coins, %d wall records, bird's-eye\n",
+                battle ? " battle" : "", ms.size(), ntmax, ncoin, nwall);
+    if (battle) {
+        const double frames = WARMUP_FRAMES + TIMED_FRAMES;
+        std::printf("per frame: %.1f bullets in flight, %.2f fireballs\n", bullets / frames,
+                    fireballs / frames);
+    }
     report("frame time", ms);
     report("drawing calls (the rest is the renderer finishing and the swap)", submit_ms);
     report("processor time, all threads", cpu_ms);
@@ -203,6 +261,15 @@ void make_docs(const std::string &dir) {
     view_fov_angle = 40.0;
     view_rotation_angle = -10.0;
     capture(dir + "/birdseye.png");
+
+    // The same players a few frames into a fight: shots in flight, one turtle exploding.
+    for (int t = 0; t < ntmax; t++) turtle_fire(t);
+    for (int f = 0; f < 6; f++) display();
+    for (int t = 0; t < ntmax; t++) {
+        if (std::strcmp(ttl[t].name, "loner") == 0) start_to_kill(t);
+    }
+    for (int f = 0; f < 3; f++) display();
+    capture(dir + "/battle.png");
 }
 
 }  // namespace
@@ -231,6 +298,11 @@ int main(int argc, char **argv) {
         capture_field(argc - 2, argv + 2, argv[2]);
         return 0;
     }
-    time_frames(argc, argv);
+    if (named(argc, argv, "battle")) {
+        time_frames(argc, argv, true);
+        field_reset_world();
+        std::printf("\n");
+    }
+    time_frames(argc, argv, false);
     return 0;
 }

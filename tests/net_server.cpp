@@ -229,24 +229,6 @@ TEST_F(Connections, PrivateModeAndAFullTurtleTableRefuseClients) {
     EXPECT_EQ(clients(), 1);
 }
 
-// A student restarting a bot: every leaving client leaves a zombie, yet newcomers keep being
-// served once the zombies fill the table.
-TEST_F(Connections, ZombiesNeverLockNewClientsOut) {
-    testing::internal::CaptureStderr();
-    for (int i = 0; i < NTURTLE + 5; i++) {
-        {
-            TestClient bot;
-            ASSERT_EQ(bot.ask("."), reply("")) << i;
-            bot.send("F 1\n");  // leaves while a command is still on its way
-        }
-        ASSERT_TRUE(wait_clients(0)) << i;
-    }
-    TestClient newcomer;
-    EXPECT_EQ(newcomer.ask("."), reply(""));
-    EXPECT_EQ(newcomer.ask("Q N"), reply(std::to_string(NTURTLE)));  // 29 zombies and itself
-    testing::internal::GetCapturedStderr();
-}
-
 TEST_F(Connections, ClientThatNeverReadsIsDroppedWithoutStoppingTheField) {
     TestClient mover;
     ASSERT_EQ(mover.ask("."), reply(""));
@@ -320,6 +302,21 @@ TEST_F(Protocol, SplitsAtLineFeedsAndSemicolons) {
     EXPECT_NEAR(me().pos[0].x, 30.0, 1e-9);
 }
 
+// X fires once and costs a point; the O variants move coins between the bank, the floor and
+// the turtle; Q O and Q C count what it holds and what lies within its reach.
+TEST_F(Protocol, FiringAndCoinsAnswerAsSpecified) {
+    const std::pair<const char *, std::string> steps[] = {
+        {"X", reply("")},   {"x", reply("")},          {"Q S", reply("99")}, {"O", reply("")},
+        {"O S", reply("", false)}, {"O B", reply("")}, {"O S", reply("")}, {"o s", reply("")},
+        {"O +", reply("")}, {"Q O", reply("7")},       {"Q C", reply("3")}, {"o", reply("")},
+        {"Q C", reply("2")}, {"Q O", reply("8")},      {"O X", reply("")},
+    };
+    for (const auto &[command, answer] : steps) EXPECT_EQ(act(c, command), answer) << command;
+    EXPECT_EQ(locked([] { return stock_of_coin; }), NCOIN - 11);
+    locked([&] { return stock_of_coin = 0, ttl[tid].score = 0; });
+    for (const char *refused : {"O X", "O B", "X"}) EXPECT_EQ(act(c, refused), reply("", false));
+}
+
 // Each command, then Q T in a later segment with no frame between: the query waits for a frame
 // exactly when the command changes the world, whatever its reply; another client is served
 // meanwhile. Every row of the command table is tried.
@@ -332,7 +329,8 @@ TEST_F(Protocol, WorldChangingCommandsMakeTheClientWaitForAFrame) {
         {"G 1 1", true}, {"C H", true}, {"C F", true}, {"C A", true}, {"C", true},
         {"P D", true}, {"P +", true}, {"P U", true}, {"P -", true}, {"P X", true},
         {"L S", true}, {"L +", true}, {"L B", true}, {"L P", true}, {"L -", true},
-        {"S 41", true}, {"H 0 0 0", true},
+        {"S 41", true}, {"H 0 0 0", true}, {"O", true}, {"O S", true}, {"O +", true},
+        {"O X", true}, {"O B", false}, {"X", false},
         {"K 1 1 1", false}, {"W 2", false}, {"N 41", false}, {"U hi", false}, {"I 1", false},
         {"Y + 1", false}, {"Y - 1", false}, {"Y", false}, {"E 30", false}, {"D", false},
         {"R", false}, {"!", false}, {"! U", false}, {"!", false}, {"! -", false}, {".", false},

@@ -96,7 +96,7 @@ TEST(Commands, QueriesTheirPayloadsAndEvents) {
     const std::pair<const char *, const char *> answers[] = {{"Q P", "12.000000 -40.500000"},
         {"q p", "12.000000 -40.500000"}, {"Q D", "33.250000"}, {"Q M", "4"}, {"Q A", "1"},
         {"Q S", "100"}, {"Q T", "1234"}, {"Q N", "1"}, {"Q B", "1234 tide is low"},
-        {"Q F", "0 0"}, {"Q W", "0 0 0"}};
+        {"Q F", "0 0"}, {"Q W", "0 0 0"}, {"Q C", "0"}, {"Q O", "0"}};
     for (auto [query, payload] : answers) EXPECT_EQ(run(query), reply(payload)) << query;
     for (const char *query : {"Q Z", "QP", "Q", "Q R 9", "Q R 0", "Q R -1"}) {
         EXPECT_EQ(run(query), reply("", false)) << query;

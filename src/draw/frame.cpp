@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "draw/battle.h"
 #include "draw/font.h"
 #include "draw/frame.h"
 #include "draw/image_files.h"
@@ -336,10 +337,16 @@ void display_frame() {
     begin_turtle_passes();
     for (int i = 0; i < rep.nslots; i++) {
         const slot_view &v = rep.slots[i];
+        draw_battle_bullet(v.battle);
         draw_turtle(v);
+        if (v.drawn && v.ttl > 0) glDisable(GL_BLEND);  // the dying body was blended
         if (!is_object(v.tid) && v.tid % TURTLES_PER_FLUSH == TURTLES_PER_FLUSH - 1) glFlush();
     }
     end_turtle_passes();
+    // Fireballs and hit flashes are translucent: drawn last, in the slots' order, over the
+    // batched beams and labels. (One flush of the batch for each of them cost a fight's frame
+    // about a quarter of its processor time.)
+    for (int i = 0; i < rep.nslots; i++) draw_battle_glow(rep.slots[i].battle);
 
     if (disp_help) drawHelp();
     if (socket_error_occurred) drawWarming();

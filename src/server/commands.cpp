@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "world/battle.h"
+#include "world/coins.h"
 #include "world/field.h"
 #include "world/turtle.h"
 
@@ -104,6 +106,11 @@ const command_row COMMANDS[] = {
     {'S', ANY_SUB, PACED, 1, 0, print_hex},
     {'H', ANY_SUB, PACED, 1, 3,
      [](A a) { return field_set_color(a.num[0], a.num[1], a.num[2]), field_clear(), 0; }},
+    {'O', 'S', PACED, 1, 0, [](A a) { return turtle_drop_coin(a.tid); }},
+    {'O', '+', PACED, 1, 0, [](A a) { return turtle_drop_coin(a.tid); }},
+    {'O', 'X', PACED, 1, 0, [](A) { return field_scatter_coin(1); }},
+    {'O', 'B', FREE, 1, 0, [](A a) { return turtle_borrow_coin(a.tid); }},
+    {'O', ANY_SUB, PACED, 1, 0, [](A a) { return turtle_pick_coin(a.tid); }},
     {'K', ANY_SUB, FREE, 1, 3,
      [](A a) { return turtle_set_color(a.tid, a.num[0], a.num[1], a.num[2]); }},
     {'W', ANY_SUB, FREE, 1, 1, [](A a) { return turtle_line_width(a.tid, a.num[0]); }},
@@ -117,6 +124,7 @@ const command_row COMMANDS[] = {
      [](A a) { return turtle_disable_event(a.tid, static_cast<unsigned>(integer(a.param[2]))); }},
     {'Y', ANY_SUB, FREE, 1, 0, [](A) { return 0; }},
     {'E', ANY_SUB, FREE, 1, 1, [](A a) { return turtle_finder_range(a.tid, a.num[0]); }},
+    {'X', ANY_SUB, FREE, 1, 0, [](A a) { return turtle_fire(a.tid); }},
     {'D', ANY_SUB, FREE, 1, 0, [](A a) { return turtle_generate_doughnut(a.tid); }},
     {'R', ANY_SUB, FREE, 1, 0, [](A) { return generate_turtle(-1, ST_SYSTEM); }},
     {'!', 'U', FREE, 1, 0, [](A) { return field_unset_battle_mode(), 0; }},
@@ -188,6 +196,18 @@ const query_row QUERIES[] = {
          int count = 0;
          int status = qf_n_turtle(&count);
          std::snprintf(out, n, "%d", count);
+         return status;
+     }},
+    {'C', 0, [](int tid, int, P out, int n) {
+         int near = 0;
+         int status = qt_n_coin(tid, &near);
+         std::snprintf(out, n, "%d", near);
+         return status;
+     }},
+    {'O', 0, [](int tid, int, P out, int n) {
+         int held = 0;
+         int status = qt_my_coin(tid, &held);
+         std::snprintf(out, n, "%d", held);
          return status;
      }},
     {'B', 0, [](int tid, int, P out, int n) {

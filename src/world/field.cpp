@@ -135,6 +135,7 @@ void field_kill_all_turtles() {
     }
     ntmax = 0;
     first_call = 0;
+    reset_coin();
 }
 
 int reset_wall() {

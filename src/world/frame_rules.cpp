@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "world/coins.h"
+
 namespace {
 
 // Takes the beam to the slot last caught and forgets the catch, as showing a beam does.
@@ -17,6 +19,7 @@ void step_slot(int tid, slot_view &v) {
     turtle &t = ttl[tid];
     v = slot_view{};
     v.tid = tid;
+    bullet_step(tid, v.battle);
     if (!(t.status & ST_ALIVE)) return;
     v.drawn = true;
     if (battle_mode) {
@@ -31,6 +34,9 @@ void step_slot(int tid, slot_view &v) {
     v.ncoin = t.ncoin;
     v.ttl = t.ttl;
     std::memcpy(v.name, t.name, sizeof v.name);
+    explosion_step(tid, v.battle);
+    hit_flash_step(tid, v.battle);
+    update_robot(tid);
 }
 
 }  // namespace
@@ -38,6 +44,7 @@ void step_slot(int tid, slot_view &v) {
 bool is_object(int tid) { return (ttl[tid].status & (ST_STONE | ST_DOUGHNUT)) != 0; }
 
 void field_advance_frame(frame_report &rep) {
+    update_coin_event();
     refresh_teaminfo();
     const int n = ntmax;
     rep.npaint = n;

@@ -5,6 +5,7 @@
 
 #include <array>
 
+#include "world/battle.h"
 #include "world/paint.h"
 #include "world/world.h"
 
@@ -26,6 +27,8 @@ struct slot_view {
     int ttl = 0;  // dying countdown: the body is translucent while it runs
     char name[129] = {};
     beam_view finder, radar;  // battle mode only
+    // Its bullet (drawn also after the slot was freed), burst, fireball and flash.
+    battle_draw battle;
 };
 
 struct frame_report {
@@ -39,8 +42,10 @@ struct frame_report {
     int nslots = 0;
 };
 
-// Advances the world by one frame: team boards' posting locks, the painter's decisions, then
-// each slot's steps in drawing order (the beams it shows this frame are taken and cleared).
+// Advances the world by one frame: coin events, team boards' posting locks, the painter's
+// decisions, then each slot's steps in drawing order: its bullet, then (if alive) the beams it
+// shows this frame (taken and cleared) and its body and labels as they stand, its explosion
+// and hit-flash countdowns, and a robot's step.
 void field_advance_frame(frame_report &rep);
 
 bool is_object(int tid);  // a stone or a doughnut

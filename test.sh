@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite three times: a normal
 # build, a build with AddressSanitizer and UndefinedBehaviorSanitizer, and a build with
-# ThreadSanitizer. Drawing tests need an X display; without one the suite runs under Xvfb.
+# ThreadSanitizer, then runs each fuzz target for 30 seconds (tools/fuzz.sh; skipped without
+# clang). Drawing tests need an X display; without one the suite runs under Xvfb.
 # Extra arguments go to ctest (e.g. -L unit).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -18,3 +19,4 @@ for variant in normal sanitize thread; do
     cmake --build "$dir" -j"$jobs"
     tools/with-display.sh ctest --test-dir "$dir" -j"$jobs" --output-on-failure "$@"
 done
+tools/fuzz.sh 30

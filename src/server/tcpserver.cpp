@@ -32,6 +32,7 @@ namespace {
 
 // The pieces of the loop; only the server thread calls them.
 int accept_connection(int sv_sock);  // the new socket, or -1
+int accept_socket(Socket s, const sockaddr_in &peer);  // the new socket, or -1
 int check_client_status();           // 0
 int receive_client_packet(int cl);   // bytes read; 0 or less: closed or broken
 void disconnect_client(int cl);
@@ -222,8 +223,10 @@ void *server_thread_func(void *) {
     std::signal(SIGPIPE, SIG_IGN);
     while (server_socket > 0) {
         wait_for_activity(server_socket);
-        check_connection(server_socket);
+        // Clients first: one that left frees its slot before a newcomer is counted against
+        // MAX_CLIENT, so a client arriving just after others left is never refused.
         check_client_status();
+        check_connection(server_socket);
     }
     return nullptr;
 }
@@ -269,6 +272,35 @@ void start_tcp_server(int port) {
 
 int tcp_server_port() { return bound_port; }
 
+int adopt_client(int fd) {
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int taken = accept_socket(Socket(fd), peer);
+    if (taken < 0) return -1;
+    for (int cl = 0; cl < MAX_CLIENT; cl++) {
+        if (client_tab[cl].socket == taken) return cl;
+    }
+    return -1;
+}
+
+bool serve_client(int cl) {
+    tcpclient &c = client_tab[cl];
+    if (c.socket < 0) return false;
+    {
+        std::lock_guard lock(frame_rendering_mutex);
+        if (receive_client_packet(cl) <= 0) {
+            make_zombie(c.tid);
+            disconnect_client(cl);
+            return false;
+        }
+        try_to_exec(cl);
+    }
+    flush_output(cl);
+    close_marked_clients();
+    return c.socket >= 0;
+}
+
 namespace {
 
 int accept_connection(int sv_sock) {
@@ -281,6 +313,10 @@ int accept_connection(int sv_sock) {
         }
         return -1;
     }
+    return accept_socket(std::move(s), peer);
+}
+
+int accept_socket(Socket s, const sockaddr_in &peer) {
     const int fd = s.fd();
     // Each reply leaves as it is made. With Nagle's algorithm the second reply of a batch waited
     // for the client's delayed acknowledgement, up to 40 ms: pipelining clients crawled.

@@ -44,3 +44,9 @@ extern int server_socket;                       // listening socket, -1 when the
 // while private_mode is 1.
 void start_tcp_server(int port);      // port 0 picks a free one (tests)
 int tcp_server_port();                // the bound port, or -1 before start or after a failure
+
+// ---- Fuzzing and tests, with no server thread started ----
+// The client loop driven by hand: the same reading, splitting, executing and replying as the
+// server thread's, on sockets the caller made (a socket pair). Both take frame_rendering_mutex.
+int adopt_client(int fd);      // fd taken into a free slot as accepted, turtle spawned; slot or -1
+bool serve_client(int cl);     // one read and its commands; false once the client is closed

@@ -20,8 +20,8 @@
 #include "bench_util.h"
 #include "draw/frame.h"
 #include "kelpmoor.h"
-#include "world/field.h"
 #include "server/tcpserver.h"
+#include "world/field.h"
 
 namespace {
 
@@ -167,9 +167,10 @@ int main(int argc, char **argv) {
         echo_rates.push_back(measure(echo, echo_rtt));
     }
     double s = bench::median(server_rates), e = bench::median(echo_rates);
-    std::printf("command server: %.0f replies/s (median of %d rounds of %.1f s), "
-                "median round trip %.1f us\n",
-                s, ROUNDS, ROUND_SECONDS, bench::median(server_rtt));
+    std::printf(
+        "command server: %.0f replies/s (median of %d rounds of %.1f s), "
+        "median round trip %.1f us\n",
+        s, ROUNDS, ROUND_SECONDS, bench::median(server_rtt));
     std::printf("echo server:    %.0f replies/s, median round trip %.1f us\n", e,
                 bench::median(echo_rtt));
     std::printf("ratio:          %.2f (target at least 0.50)\n", s / e);

@@ -16,14 +16,14 @@
 #include <string>
 #include <vector>
 
-#include "world/battle.h"
-#include "world/geometry.h"
-#include "world/coins.h"
-#include "world/maze.h"
 #include "draw/frame.h"
 #include "kelpmoor.h"
-#include "world/field.h"
 #include "server/tcpserver.h"
+#include "world/battle.h"
+#include "world/coins.h"
+#include "world/field.h"
+#include "world/geometry.h"
+#include "world/maze.h"
 #include "world/turtle.h"
 
 namespace {
@@ -77,8 +77,8 @@ void build_heaviest_world() {
     for (int t = 0; t < NTURTLE; t++) {
         char name[32];
         std::snprintf(name, sizeof name, "turtle-%02d", t);
-        put_turtle(t, t % NTEAM, cell_centre(t % 16), cell_centre(2 + (t / 16) * 8),
-                   12.0 * t, 100 - t, name);
+        put_turtle(t, t % NTEAM, cell_centre(t % 16), cell_centre(2 + (t / 16) * 8), 12.0 * t,
+                   100 - t, name);
         ttl[t].ncoin = 1;
     }
     for (int c = 0; c < NCOIN; c++) {
@@ -197,7 +197,8 @@ void time_frames(int argc, char **argv, bool battle) {
         const auto end = std::chrono::steady_clock::now();
         if (f >= WARMUP_FRAMES) {
             ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());
-            submit_ms.push_back(std::chrono::duration<double, std::milli>(submitted - start).count());
+            submit_ms.push_back(
+                std::chrono::duration<double, std::milli>(submitted - start).count());
             cpu_ms.push_back(process_cpu_ms() - cpu_start);
         }
     }
@@ -231,9 +232,9 @@ void make_docs(const std::string &dir) {
     };
     const who players[] = {
         {1, 13, 1, 112, -90.0, "violet"}, {4, 10, 1, 97, 0.0, "orchid"},
-        {12, 13, 2, 104, 180.0, "tide"},   {9, 3, 2, 88, 90.0, "surf"},
-        {2, 2, 3, 120, 0.0, "deep"},       {13, 6, 4, 76, 90.0, "amber"},
-        {6, 6, 0, 100, 45.0, "loner"},     {10, 9, 4, 93, -90.0, "lemon"},
+        {12, 13, 2, 104, 180.0, "tide"},  {9, 3, 2, 88, 90.0, "surf"},
+        {2, 2, 3, 120, 0.0, "deep"},      {13, 6, 4, 76, 90.0, "amber"},
+        {6, 6, 0, 100, 45.0, "loner"},    {10, 9, 4, 93, -90.0, "lemon"},
     };
     for (const who &p : players) {
         const int tid = generate_turtle(0, 0);
@@ -247,8 +248,8 @@ void make_docs(const std::string &dir) {
     ttl[1].ncoin = 2;
     const int stones[][2] = {{3, 7}, {11, 11}, {14, 2}, {5, 13}};
     for (const auto &s : stones) set_object_at(cell_centre(s[0]), cell_centre(s[1]), ST_STONE);
-    const double coin_at[][2] = {{7, 12}, {7.25, 12.1}, {2, 9}, {12, 4}, {12.2, 4.15},
-                                 {12.05, 4.35}, {14, 14}, {4, 4}, {10, 12}};
+    const double coin_at[][2] = {{7, 12},       {7.25, 12.1}, {2, 9}, {12, 4}, {12.2, 4.15},
+                                 {12.05, 4.35}, {14, 14},     {4, 4}, {10, 12}};
     int c = 0;
     for (const auto &p : coin_at) {
         put_coin(c++, Xmin + CELL * p[0] + CELL / 2, Ymin + CELL * p[1] + CELL / 2);

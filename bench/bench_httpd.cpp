@@ -2,7 +2,8 @@
 // process (window, timer, frames, command server; run it under Xvfb:
 // tools/with-display.sh build/bench_httpd).
 //
-// Requests: requests per second for /turtle on one keep-alive connection, against the real server and
+// Requests: requests per second for /turtle on one keep-alive connection, against the real server
+// and
 //    against a minimal responder that sends the same response bytes from memory, in
 //    alternating rounds; the real server's median and 99th-percentile request time. With
 //    --server-only, only the requests are measured, without the field (no frames taking the
@@ -203,14 +204,17 @@ void measure_requests(const char *setting) {
     }
     const double s = bench::median(server_rates), m = bench::median(responder_rates);
     const double p = bench::median(piecewise_rates);
-    std::printf("/turtle (%zu bytes, %d turtles) %s, one keep-alive connection, median of %d "
-                "rounds of %.1f s:\n", response.size(), DRIVERS, setting, ROUNDS, ROUND_SECONDS);
+    std::printf(
+        "/turtle (%zu bytes, %d turtles) %s, one keep-alive connection, median of %d "
+        "rounds of %.1f s:\n",
+        response.size(), DRIVERS, setting, ROUNDS, ROUND_SECONDS);
     std::printf("  httpd:                 %7.0f requests/s, median %.1f us, p99 %.1f us\n", s,
                 bench::median(server_times), bench::percentile99(server_times));
     std::printf("  responder, one send:   %7.0f requests/s, median %.1f us, p99 %.1f us\n", m,
                 bench::median(responder_times), bench::percentile99(responder_times));
     std::printf("  responder, %zu sends:   %7.0f requests/s, median %.1f us, p99 %.1f us\n",
-                pieces.size(), p, bench::median(piecewise_times), bench::percentile99(piecewise_times));
+                pieces.size(), p, bench::median(piecewise_times),
+                bench::percentile99(piecewise_times));
     std::printf("  ratio to one send:     %.2f (goal at least 0.80; p99 goal under 1000 us)\n",
                 s / m);
     std::printf("  ratio to %zu sends:     %.2f\n", pieces.size(), s / p);
@@ -225,7 +229,8 @@ void run() {
     }
     std::atomic<bool> stop_drivers{false};
     std::vector<int> driver_fds;
-    for (int i = 0; i < DRIVERS; i++) driver_fds.push_back(bench::connect_loopback(tcp_server_port()));
+    for (int i = 0; i < DRIVERS; i++)
+        driver_fds.push_back(bench::connect_loopback(tcp_server_port()));
     char buf[512];
     for (int fd : driver_fds) {  // each turtle is spawned before measuring
         send(fd, ".\n", 2, MSG_NOSIGNAL);

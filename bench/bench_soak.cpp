@@ -29,19 +29,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int VIEWER_POLL_MS = 100;   // one document per viewer every this long
+constexpr int VIEWER_POLL_MS = 100;  // one document per viewer every this long
 constexpr int STARTUP_TIMEOUT_S = 20;
-constexpr int QUIET_CHECK_MS = 300;   // after the last reply: any further byte is an extra reply
+constexpr int QUIET_CHECK_MS = 300;  // after the last reply: any further byte is an extra reply
 
 // Every command kind but those that end a client or fill the table for good (battle mode,
 // C A, R): moves, turns, pen and line styles, colours, names, messages, events, queries.
 const char *const MIX[] = {
-    "F 5",      "T L 33",  "B 3",       "T R 21",     "Q P",   "J 40 -20", "G -3 4",   "Q D",
-    "T N",      "T E",     "T W",       "T S",        "P D",   "F 2",      "P U",      "Q M",
-    "L S",      "L B",     "L P",       "L",          "K 0.2 0.8 0.4",     "W 2",      "Q F",
-    "S 6869",   "U hello", "I 1",       "I 0",        "Y + 4", "Y - 4",    "E 80",     "Q R 1",
-    "Q W",      "Q A",     "Q S",       "Q T",        "Q N",   "Q B",      "D",        ".",
-    "C H 0",    "C F 1",   "C 2",       "H 0.1 0.2 0.3",       "Z bogus",  "T L 1e308"};
+    "F 5",           "T L 33",  "B 3",      "T R 21",  "Q P",   "J 40 -20", "G -3 4",
+    "Q D",           "T N",     "T E",      "T W",     "T S",   "P D",      "F 2",
+    "P U",           "Q M",     "L S",      "L B",     "L P",   "L",        "K 0.2 0.8 0.4",
+    "W 2",           "Q F",     "S 6869",   "U hello", "I 1",   "I 0",      "Y + 4",
+    "Y - 4",         "E 80",    "Q R 1",    "Q W",     "Q A",   "Q S",      "Q T",
+    "Q N",           "Q B",     "D",        ".",       "C H 0", "C F 1",    "C 2",
+    "H 0.1 0.2 0.3", "Z bogus", "T L 1e308"};
 constexpr int MIX_SIZE = sizeof MIX / sizeof MIX[0];
 const char *const DOCUMENTS[] = {"/turtle", "/wall", "/coin", "/camera", "/soak0/camera"};
 
@@ -111,7 +112,7 @@ void client(int port, int k) {
     std::string pending = hex;
     std::string got;
     char buf[4096];
-    for (long i = k; ; i++) {
+    for (long i = k;; i++) {
         if (!send_all(fd, pending)) {
             stats.dropped++;
             break;
@@ -234,11 +235,16 @@ int main(int argc, char **argv) {
     std::string program;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
-        if (opt == "--clients") clients = std::atoi(argv[i + 1]);
-        else if (opt == "--viewers") viewers = std::atoi(argv[i + 1]);
-        else if (opt == "--seconds") seconds = std::atof(argv[i + 1]);
-        else if (opt == "--interval") interval = std::atof(argv[i + 1]);
-        else if (opt == "--program") program = argv[i + 1];
+        if (opt == "--clients")
+            clients = std::atoi(argv[i + 1]);
+        else if (opt == "--viewers")
+            viewers = std::atoi(argv[i + 1]);
+        else if (opt == "--seconds")
+            seconds = std::atof(argv[i + 1]);
+        else if (opt == "--interval")
+            interval = std::atof(argv[i + 1]);
+        else if (opt == "--program")
+            program = argv[i + 1];
         else {
             std::fprintf(stderr, "bench_soak: unknown option %s\n", argv[i]);
             return 2;
@@ -274,9 +280,8 @@ int main(int argc, char **argv) {
         std::this_thread::sleep_until(start + std::chrono::duration<double>(t));
         const long replies = stats.replies, http = stats.http_ok;
         const long errors = stats.malformed + stats.extra + stats.http_errors;
-        std::printf("%8.0f %12.1f %10ld %10.1f %9ld %9ld\n", t,
-                    (replies - last_replies) / interval, resident_kib(pid),
-                    (http - last_http) / interval, errors, stats.dropped.load());
+        std::printf("%8.0f %12.1f %10ld %10.1f %9ld %9ld\n", t, (replies - last_replies) / interval,
+                    resident_kib(pid), (http - last_http) / interval, errors, stats.dropped.load());
         std::fflush(stdout);
         last_replies = replies;
         last_http = http;
@@ -288,12 +293,13 @@ int main(int argc, char **argv) {
     waitpid(pid, nullptr, 0);
 
     const bool once = stats.sent == stats.replies && stats.extra == 0 && stats.dropped == 0;
-    std::printf("commands sent %ld, replies %ld, extra replies %ld, malformed %ld, "
-                "connections lost %ld; http documents %ld, http errors %ld, reconnects %ld; "
-                "server %s\n",
-                stats.sent.load(), stats.replies.load(), stats.extra.load(),
-                stats.malformed.load(), stats.dropped.load(), stats.http_ok.load(),
-                stats.http_errors.load(), stats.http_reconnects.load(), alive ? "alive" : "gone");
+    std::printf(
+        "commands sent %ld, replies %ld, extra replies %ld, malformed %ld, "
+        "connections lost %ld; http documents %ld, http errors %ld, reconnects %ld; "
+        "server %s\n",
+        stats.sent.load(), stats.replies.load(), stats.extra.load(), stats.malformed.load(),
+        stats.dropped.load(), stats.http_ok.load(), stats.http_errors.load(),
+        stats.http_reconnects.load(), alive ? "alive" : "gone");
     std::printf("every command answered exactly once: %s\n", once ? "yes" : "NO");
     return once && stats.malformed == 0 && stats.http_errors == 0 && alive ? 0 : 1;
 }

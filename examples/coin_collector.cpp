@@ -25,10 +25,14 @@ int main(int argc, char **argv) {
     std::string host = "127.0.0.1";
     int port = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--seconds")) seconds = std::atof(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--scatter")) scatter = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--host")) host = argv[i + 1];
-        else if (!std::strcmp(argv[i], "--port")) port = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--seconds"))
+            seconds = std::atof(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--scatter"))
+            scatter = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--host"))
+            host = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--port"))
+            port = std::atoi(argv[i + 1]);
         else {
             std::fprintf(stderr, "usage: %s [--seconds S] [--scatter N] [--host H] [--port P]\n",
                          argv[0]);
@@ -44,8 +48,7 @@ int main(int argc, char **argv) {
         bool reverse = false;
         // Rows bottom to top, alternating direction, again and again until time is up.
         while (std::chrono::steady_clock::now() < end) {
-            for (double y = -EDGE; y <= EDGE && std::chrono::steady_clock::now() < end;
-                 y += GRID) {
+            for (double y = -EDGE; y <= EDGE && std::chrono::steady_clock::now() < end; y += GRID) {
                 for (int k = 0; k * GRID <= 2 * EDGE; k++) {
                     double x = reverse ? EDGE - k * GRID : -EDGE + k * GRID;
                     t.jump(x, y);  // refused while something stands within 20: go on

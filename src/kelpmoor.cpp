@@ -60,7 +60,6 @@ void print_help() {
     std::fputs(" -js \"URL1;URL2;...\"\n", stderr);
 }
 
-
 int field_start(int argc, char **argv) {
     field_open_window(argc, argv);
     start_tcp_server(command_port);
@@ -70,4 +69,3 @@ int field_start(int argc, char **argv) {
     bg_tex_buffer.shrink_to_fit();
     return 0;
 }
-

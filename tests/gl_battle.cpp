@@ -3,9 +3,9 @@
 #include <GL/freeglut.h>
 
 #include "draw/scenery.h"
+#include "support.h"
 #include "world/battle.h"
 #include "world/coins.h"
-#include "support.h"
 
 namespace {
 

@@ -83,8 +83,10 @@ TEST_F(CaptureTest, FileIsA512RgbPngWithItsFourTextsTopRowFirstAndAFailureIsRepo
     ASSERT_EQ(d.texts.size(), 4u);
     const std::string &when = d.texts[3].second;
     EXPECT_EQ(d.texts, (std::vector<std::pair<std::string, std::string>>{
-                           {"Author", "kelp-tester"}, {"Software", "kelpmoor for TAVI-RUNE by VX"},
-                           {"Source", std::string(host).substr(0, 127)}, {"Description", when}}));
+                           {"Author", "kelp-tester"},
+                           {"Software", "kelpmoor for TAVI-RUNE by VX"},
+                           {"Source", std::string(host).substr(0, 127)},
+                           {"Description", when}}));
     // ctime text without its newline, taken while the frame was drawn (the first frame of a
     // loaded sanitizer build can take seconds).
     bool during_frame = false;

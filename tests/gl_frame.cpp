@@ -11,8 +11,8 @@
 #include "draw/font.h"
 #include "draw/image_files.h"
 #include "draw/overlays.h"
-#include "draw/textures.h"
 #include "draw/scenery.h"
+#include "draw/textures.h"
 #include "support.h"
 
 namespace {
@@ -224,12 +224,12 @@ TEST(PaintLayer, FloorIsKeptUntilAClearPenWorkStaysAndEveryStyleShows) {
     EXPECT_EQ(count_around(-150, 40, 0, 10, is_green), 3);  // the square's sides, 3 pixels wide
     EXPECT_EQ(count_around(-150, 170, 0, 10, is_green), 3);
     EXPECT_EQ(at_field(-90, 120), green);
-    EXPECT_TRUE(is_black(at_field(-150, 100)));      // and its empty inside
-    EXPECT_EQ(at_field(130, 86), (rgb8{51, 128, 255}));   // inside the triangle
-    EXPECT_EQ(at_field(180, 160), black);                 // outside its right edge
+    EXPECT_TRUE(is_black(at_field(-150, 100)));          // and its empty inside
+    EXPECT_EQ(at_field(130, 86), (rgb8{51, 128, 255}));  // inside the triangle
+    EXPECT_EQ(at_field(180, 160), black);                // outside its right edge
     for (int x = -175; x <= 175; x += 25) {
         EXPECT_EQ(at_field(x + 2, -18), (rgb8{255, 217, 26})) << x;  // six pixels square
-        EXPECT_TRUE(is_black(at_field(x + 12, -20))) << x;          // no line between
+        EXPECT_TRUE(is_black(at_field(x + 12, -20))) << x;           // no line between
     }
     // The text in x -200..0, y -80..-68, and nothing 20 below, clear of the descenders.
     const auto is_white = [](const rgb8 &p) { return p == rgb8{255, 255, 255}; };
@@ -316,8 +316,8 @@ TEST(Objects, TeamColoursDrawingOrderLabelsAndBeams) {
     const auto beams = [] {
         draw_one_frame();
         const rgb8 f = at_field(-50.5, 0.5), r = at_field(-100.5, -60.5);
-        return std::pair(f[0] > 200 && f[1] < 170 && f[2] < 170,
-                         r[2] > 200 && r[0] < 170 && r[1] < 170);
+        return std::pair(f[0] > 200 && f[1] < 170 && f[2]<170, r[2]> 200 && r[0] < 170 &&
+                         r[1] < 170);
     };
     ttl[2].target_of_finder = 3;
     ttl[2].target_of_rader = 4;

@@ -23,11 +23,11 @@ constexpr int CLIENTS = 3;
 constexpr int ROUNDS = 12;  // passes over the command list per client
 
 // Every kind of command: moves, pen and paint, text, team board, sensors, queries.
-const char *const commands[] = {"F 6",    "T L 17", "P D",   "K 1 0.5 0", "W 2",  "L B",
-                                "B 3",    "L -",    "S 4869", "N 41 42",  "I 2",  "U hello",
-                                "Q B",    "E 80",   "Q F",   "Q R 1",     "Q W",  "Q P",
-                                "Q D",    "Q N",    "J 40 -30", "G 5 5",  "Y + 2", "C F 0",
-                                "H 0 0 0.2", "P U", ".",     "!",  "Q A", "! U", "Q T"};
+const char *const commands[] = {
+    "F 6",       "T L 17",  "P D", "K 1 0.5 0", "W 2",      "L B",   "B 3",   "L -",
+    "S 4869",    "N 41 42", "I 2", "U hello",   "Q B",      "E 80",  "Q F",   "Q R 1",
+    "Q W",       "Q P",     "Q D", "Q N",       "J 40 -30", "G 5 5", "Y + 2", "C F 0",
+    "H 0 0 0.2", "P U",     ".",   "!",         "Q A",      "! U",   "Q T"};
 constexpr int PER_ROUND = sizeof commands / sizeof commands[0];
 
 // Sends the list ROUNDS times, one command at a time; returns the replies that were well formed.

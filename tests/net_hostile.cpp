@@ -91,8 +91,8 @@ bool all_well_formed(const std::string &text) {
         if (at == std::string::npos) return false;
         const std::string head = line.substr(0, at);
         const std::string tail = line.substr(at + 3);
-        const bool status = head == "OK" || head == "ERR" || head.ends_with(" OK") ||
-                            head.ends_with(" ERR");
+        const bool status =
+            head == "OK" || head == "ERR" || head.ends_with(" OK") || head.ends_with(" ERR");
         const std::size_t sp = tail.find(' ');
         if (!status || sp == 0 || sp == std::string::npos || sp + 1 == tail.size() ||
             tail.find_first_not_of("0123456789 ") != std::string::npos) {
@@ -134,21 +134,30 @@ TEST_F(Hostile, FramingCasesGetOneReplyPerCommand) {
         int replies;
     } rows[] = {
         {"over-long line", {"F " + std::string(2000, '1') + "\nQ T\n"}, 0, false, 2},
-        {"over-long over pieces", {"Q " + std::string(600, 'x'), std::string(600, 'y'), ";Q N\n"},
-         20, false, 2},
+        {"over-long over pieces",
+         {"Q " + std::string(600, 'x'), std::string(600, 'y'), ";Q N\n"},
+         20,
+         false,
+         2},
         {"511 bytes then more", {"Q T" + std::string(508, ' ') + "zz\nQ T\n"}, 0, false, 2},
         {"bytes >= 0x80", {"\x80\xffQ \xc3\xa9T\n\xfe\xfe\xfe\n"}, 0, false, 1},
         {"NULs", {nuls}, 0, false, 1},
         {"lone separators", {"\n", ";", "\r\n", ";;\n\n", " ; \t;"}, 10, false, 0},
         {"';' flood", {std::string(100000, ';') + "Q T\n"}, 0, false, 1},
-        {"space flood", {std::string(5000, ' ') + "Q N;" + std::string(5000, ' ') + "\n"}, 0,
-         false, 1},
-        {"many commands in one send", {[] {
+        {"space flood",
+         {std::string(5000, ' ') + "Q N;" + std::string(5000, ' ') + "\n"},
+         0,
+         false,
+         1},
+        {"many commands in one send",
+         {[] {
              std::string s;
              for (int i = 0; i < 300; i++) s += i % 2 ? "Q T;" : "F 1;";
              return s;
          }()},
-         0, false, 300},
+         0,
+         false,
+         300},
         {"slow sender", {"Q", " ", "T", "\n", "F", " 1", ";", "Q N", "\n"}, 15, false, 3},
         {"half-close after commands", {"Q T\nF 2\nQ N\n"}, 0, true, 3},
         {"half-close mid-command", {"Q T\nQ N"}, 0, true, 1},

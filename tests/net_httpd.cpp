@@ -99,7 +99,9 @@ public:
         return body(std::stoul(h.substr(at + 16)));
     }
     bool quiet() { return pending_.empty() && fill(NET_QUIET_MS) < 0; }
-    bool closed_by_server() { return eventually([&] { return fill(10) == 0; }); }
+    bool closed_by_server() {
+        return eventually([&] { return fill(10) == 0; });
+    }
     const std::string &pending() const { return pending_; }
 
 private:
@@ -218,18 +220,18 @@ TEST_F(Httpd, SendsHeaderLinesAndBodyPiecesOneByOne) {
     body.mimetype = 77;
     http_request get;
     ASSERT_TRUE(send_response(sv[0], get, &body));
-    EXPECT_EQ(records(), (std::vector<std::string>{
-                             "HTTP/1.1 200 OK\r\n", "Content-Type: text/plain\r\n",
-                             "Content-Length: 2500\r\n", "Connection: Keep-Alive\r\n",
-                             "Server: Kelpmoor/0.1\r\n", "\r\n", std::string(1024, 'x'),
-                             std::string(1024, 'x'), std::string(452, 'x')}));
+    EXPECT_EQ(records(),
+              (std::vector<std::string>{"HTTP/1.1 200 OK\r\n", "Content-Type: text/plain\r\n",
+                                        "Content-Length: 2500\r\n", "Connection: Keep-Alive\r\n",
+                                        "Server: Kelpmoor/0.1\r\n", "\r\n", std::string(1024, 'x'),
+                                        std::string(1024, 'x'), std::string(452, 'x')}));
 
     // No body could be made: the not-found response.
     ASSERT_TRUE(send_response(sv[0], get, nullptr));
-    EXPECT_EQ(records(), (std::vector<std::string>{
-                             "HTTP/1.1 404 Not Found\r\n", "Server: Kelpmoor/0.1\r\n",
-                             "Content-Type: text/html; charset=iso-8859-1\r\n",
-                             "Content-Length: 136\r\n", "\r\n", msg404}));
+    EXPECT_EQ(records(),
+              (std::vector<std::string>{"HTTP/1.1 404 Not Found\r\n", "Server: Kelpmoor/0.1\r\n",
+                                        "Content-Type: text/html; charset=iso-8859-1\r\n",
+                                        "Content-Length: 136\r\n", "\r\n", msg404}));
     http_request head;
     head.method = HTTP_HEAD;
     ASSERT_TRUE(send_response(sv[0], head, nullptr));
@@ -302,8 +304,9 @@ TEST_F(Httpd, ServesTheDocumentsOfTheLiveWorld) {
     EXPECT_EQ(b.get("wall"),
               "[{\"x1\":-256.000000,\"y1\":-256.000000,\"x2\":256.000000,\"y2\":-256.000000,"
               "\"nx\":0.000000,\"ny\":1.000000}]");
-    EXPECT_EQ(b.get("coin"), "[{\"x\":12.000000,\"y\":-40.000000,\"ord\":0},"
-                             "{\"x\":30.500000,\"y\":8.000000,\"ord\":1}]");
+    EXPECT_EQ(b.get("coin"),
+              "[{\"x\":12.000000,\"y\":-40.000000,\"ord\":0},"
+              "{\"x\":30.500000,\"y\":8.000000,\"ord\":1}]");
     EXPECT_EQ(b.get("t1/camera"),
               "{\"x0\":10.000000,\"y0\":-5.500000,\"z0\":10.000000,\"x1\":10.000000,"
               "\"y1\":94.500000,\"z1\":10.000000}");

@@ -83,7 +83,9 @@ public:
     // True when no byte arrives within NET_QUIET_MS and the connection stays open.
     bool quiet() { return pending_.empty() && fill(NET_QUIET_MS) < 0; }
     // True when the server closes the connection (after any replies still in flight).
-    bool closed_by_server() { return eventually([&] { return fill(10) == 0; }); }
+    bool closed_by_server() {
+        return eventually([&] { return fill(10) == 0; });
+    }
 
 private:
     // Bytes read within timeout_ms; 0 when the connection was closed, -1 when nothing came.
@@ -114,10 +116,18 @@ auto locked(F f) {
     std::lock_guard lock(frame_rendering_mutex);
     return f();
 }
-int clients() { return locked([] { return nclient; }); }
-int turtle_of(int cl) { return locked([cl] { return client_tab[cl].tid; }); }  // -1: free
-turtle snapshot(int tid) { return locked([tid] { return ttl[tid]; }); }
-bool wait_clients(int n) { return eventually([n] { return clients() == n; }); }
+int clients() {
+    return locked([] { return nclient; });
+}
+int turtle_of(int cl) {
+    return locked([cl] { return client_tab[cl].tid; });
+}  // -1: free
+turtle snapshot(int tid) {
+    return locked([tid] { return ttl[tid]; });
+}
+bool wait_clients(int n) {
+    return eventually([n] { return clients() == n; });
+}
 
 // Starts the server once per process on a free port. The world is fresh before any client
 // member of a derived fixture connects, and the test ends when the server has let its clients go.
@@ -286,7 +296,10 @@ TEST_F(Protocol, SplitsAtLineFeedsAndSemicolons) {
 
     // Leading spaces, control bytes and bytes above 127 are dropped: the second is F 10.
     frame();
-    c.send("T E\n  \x01" "F\r 1\xff" "0\n");
+    c.send(
+        "T E\n  \x01"
+        "F\r 1\xff"
+        "0\n");
     for (int i = 0; i < 2; i++) EXPECT_EQ(c.line(), reply(""));
     EXPECT_NEAR(me().pos[0].x, 20.0, 1e-9);
 
@@ -306,10 +319,10 @@ TEST_F(Protocol, SplitsAtLineFeedsAndSemicolons) {
 // the turtle; Q O and Q C count what it holds and what lies within its reach.
 TEST_F(Protocol, FiringAndCoinsAnswerAsSpecified) {
     const std::pair<const char *, std::string> steps[] = {
-        {"X", reply("")},   {"x", reply("")},          {"Q S", reply("99")}, {"O", reply("")},
-        {"O S", reply("", false)}, {"O B", reply("")}, {"O S", reply("")}, {"o s", reply("")},
-        {"O +", reply("")}, {"Q O", reply("7")},       {"Q C", reply("3")}, {"o", reply("")},
-        {"Q C", reply("2")}, {"Q O", reply("8")},      {"O X", reply("")},
+        {"X", reply("")},          {"x", reply("")},    {"Q S", reply("99")}, {"O", reply("")},
+        {"O S", reply("", false)}, {"O B", reply("")},  {"O S", reply("")},   {"o s", reply("")},
+        {"O +", reply("")},        {"Q O", reply("7")}, {"Q C", reply("3")},  {"o", reply("")},
+        {"Q C", reply("2")},       {"Q O", reply("8")}, {"O X", reply("")},
     };
     for (const auto &[command, answer] : steps) EXPECT_EQ(act(c, command), answer) << command;
     EXPECT_EQ(locked([] { return stock_of_coin; }), NCOIN - 11);
@@ -324,17 +337,17 @@ TEST_F(Protocol, WorldChangingCommandsMakeTheClientWaitForAFrame) {
     TestClient other;
     ASSERT_EQ(other.ask("."), reply(""));
     const std::pair<const char *, bool> cases[] = {
-        {"F 1", true}, {"B 1", true}, {"T L 1", true}, {"T R 1", true}, {"T E", true},
-        {"T N", true}, {"T W", true}, {"T S", true}, {"T X", true}, {"J 0 0", true},
-        {"G 1 1", true}, {"C H", true}, {"C F", true}, {"C A", true}, {"C", true},
-        {"P D", true}, {"P +", true}, {"P U", true}, {"P -", true}, {"P X", true},
-        {"L S", true}, {"L +", true}, {"L B", true}, {"L P", true}, {"L -", true},
-        {"S 41", true}, {"H 0 0 0", true}, {"O", true}, {"O S", true}, {"O +", true},
-        {"O X", true}, {"O B", false}, {"X", false},
-        {"K 1 1 1", false}, {"W 2", false}, {"N 41", false}, {"U hi", false}, {"I 1", false},
-        {"Y + 1", false}, {"Y - 1", false}, {"Y", false}, {"E 30", false}, {"D", false},
-        {"R", false}, {"!", false}, {"! U", false}, {"!", false}, {"! -", false}, {".", false},
-        {"Q P", false}, {"Z", false}, {"F nan", false},  // unknown, refused: nothing changed
+        {"F 1", true},   {"B 1", true},     {"T L 1", true}, {"T R 1", true},    {"T E", true},
+        {"T N", true},   {"T W", true},     {"T S", true},   {"T X", true},      {"J 0 0", true},
+        {"G 1 1", true}, {"C H", true},     {"C F", true},   {"C A", true},      {"C", true},
+        {"P D", true},   {"P +", true},     {"P U", true},   {"P -", true},      {"P X", true},
+        {"L S", true},   {"L +", true},     {"L B", true},   {"L P", true},      {"L -", true},
+        {"S 41", true},  {"H 0 0 0", true}, {"O", true},     {"O S", true},      {"O +", true},
+        {"O X", true},   {"O B", false},    {"X", false},    {"K 1 1 1", false}, {"W 2", false},
+        {"N 41", false}, {"U hi", false},   {"I 1", false},  {"Y + 1", false},   {"Y - 1", false},
+        {"Y", false},    {"E 30", false},   {"D", false},    {"R", false},       {"!", false},
+        {"! U", false},  {"!", false},      {"! -", false},  {".", false},       {"Q P", false},
+        {"Z", false},    {"F nan", false},  // unknown, refused: nothing changed
     };
     for (auto [command, paced] : cases) {
         frame();

@@ -1,9 +1,9 @@
 // unit_battle.cpp: firing, bullets, hits, explosions, flashes and robots through the frame's
 // rules, and a long soak of robots fighting in a maze while coins change hands.
+#include "support.h"
 #include "world/battle.h"
 #include "world/coins.h"
 #include "world/frame_rules.h"
-#include "support.h"
 
 namespace {
 
@@ -101,8 +101,10 @@ TEST_F(Combat, WallsStonesDoughnutsAndFreedShooters) {
         double at;
         bool freed;  // the shooter's slot freed while its bullet flies
         int score, bttf, target_score;
-    } cases[] = {{ST_STONE, 20, false, 99, 24, 100}, {ST_DOUGHNUT, 30, false, 110, 0, 100},
-                 {ST_DOUGHNUT, 50, false, 99, 0, 100}, {ST_DOUGHNUT, 30, true, 99, 0, 100},
+    } cases[] = {{ST_STONE, 20, false, 99, 24, 100},
+                 {ST_DOUGHNUT, 30, false, 110, 0, 100},
+                 {ST_DOUGHNUT, 50, false, 99, 0, 100},
+                 {ST_DOUGHNUT, 30, true, 99, 0, 100},
                  {0, 30, true, 110, 25, 70}};
     for (const auto &c : cases) {
         reset_world();
@@ -153,8 +155,10 @@ TEST_F(Combat, SoakTwentyRobotsInAFullMaze) {
         for (const battle_draw &d : battle_frame()) kills += d.explosion_ttl == 1;
         const int r = first + static_cast<int>(random() % 20), had = ttl[r].ncoin;
         const long op = random() % 8;
-        op == 0 ? field_scatter_coin(1) : op == 1 ? turtle_borrow_coin(r)
-                : op == 2 ? turtle_drop_coin(r) : turtle_pick_coin(r);
+        op == 0   ? field_scatter_coin(1)
+        : op == 1 ? turtle_borrow_coin(r)
+        : op == 2 ? turtle_drop_coin(r)
+                  : turtle_pick_coin(r);
         picks += op > 2 && ttl[r].ncoin > had;
         int coins_out = stock_of_coin + lost;
         for (int c = 0; c < ncoin; c++) coins_out += (coins[c].status & COIN_ON_FIELD) != 0;
@@ -162,8 +166,9 @@ TEST_F(Combat, SoakTwentyRobotsInAFullMaze) {
             coins_out += ttl[t].ncoin;
             ASSERT_GE(ttl[t].score, 0) << frame;
             const position p = ttl[t].pos[0];
-            ASSERT_TRUE(t < first || t >= last || (p.x >= Xmin + 10 && p.x <= Xmax - 10 &&
-                                                   p.y >= Ymin + 10 && p.y <= Ymax - 10))
+            ASSERT_TRUE(
+                t < first || t >= last ||
+                (p.x >= Xmin + 10 && p.x <= Xmax - 10 && p.y >= Ymin + 10 && p.y <= Ymax - 10))
                 << "robot " << t << " frame " << frame;
             if (t >= first && t < last && !(ttl[t].status & ST_ALIVE)) {
                 lost += ttl[t].ncoin;  // a new robot takes the slot, with nothing

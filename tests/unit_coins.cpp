@@ -1,7 +1,7 @@
 // unit_coins.cpp: the coin treasury: the stack through scatter, pick and drop; the bank, a
 // full table and resets; the coin-nearby event.
-#include "world/coins.h"
 #include "support.h"
+#include "world/coins.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Field-wide state: flags and queries, modes and their progress lines, the command line, and
 // the arithmetic and actions of the local controls.
 #include "server/httpd.h"
-#include "support.h"
 #include "server/tcpserver.h"
+#include "support.h"
 
 namespace {
 
@@ -140,7 +140,9 @@ TEST(Controls, KeysAndMenuEntriesActOnTheField) {
         {"<,", [] { return view_rotation_angle == 177.5; }},
         {"3hnS", [] { return bird_view_mode + disp_help + disp_name + disp_score == 4; }},
         {"b", [] { return bounded_area_mode == 1; }},
-        {"\x1b" "c", [] { return disp_help == 0 && turtle_field_is_cleared == 0; }},
+        {"\x1b"
+         "c",
+         [] { return disp_help == 0 && turtle_field_is_cleared == 0; }},
         {"B", [] { return bounded_area_mode == 0; }},  // on with b, off with B
         // Kill-all and the maze are on capital letters only.
         {"okm", [] { return ntmax == 1 && (ttl[0].status & ST_STONE); }},
@@ -156,8 +158,9 @@ TEST(Controls, KeysAndMenuEntriesActOnTheField) {
     press("!@");
     pick("- - - - - - - - -");  // the separator does nothing
     pick("Toggle Graphics/Battle Mode");
-    EXPECT_EQ(GetCapturedStderr(),
-              "entering battle mode...\nentering public mode...\nentering turtle graphics mode...\n");
+    EXPECT_EQ(
+        GetCapturedStderr(),
+        "entering battle mode...\nentering public mode...\nentering turtle graphics mode...\n");
     EXPECT_EQ(private_mode.load(), 0);
     EXPECT_EQ(menuitem_need_to_change, 1);
     pick("About Kelpmoor");

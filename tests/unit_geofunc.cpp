@@ -2,10 +2,10 @@
 #include <array>
 #include <limits>
 
-#include "world/geometry.h"
-#include "world/coins.h"
-#include "world/maze.h"
 #include "support.h"
+#include "world/coins.h"
+#include "world/geometry.h"
+#include "world/maze.h"
 
 namespace {
 
@@ -32,8 +32,9 @@ int vertex_index(double v, double min) {
 
 TEST(CoinMap, CellsBucketsAndTheNeighbourSearch) {
     constexpr double inf = std::numeric_limits<double>::infinity();
-    const double v[] = {-224.000001, -224, -0.000001, 255.999, -270, 256, 1e300, inf, -inf,
-                        std::numeric_limits<double>::quiet_NaN()};
+    const double v[] = {
+        -224.000001, -224,  -0.000001, 255.999, -270,
+        256,         1e300, inf,       -inf,    std::numeric_limits<double>::quiet_NaN()};
     const int cell[] = {0, 1, 7, 15, 0, 15, 15, 15, 0, 0};
     for (int i = 0; i < 10; ++i) EXPECT_EQ(coin_cell(v[i]), cell[i]) << v[i];
 

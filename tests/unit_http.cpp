@@ -51,9 +51,9 @@ TEST(HttpRequest, UriIsTheTextBetweenTheFirstTwoSpacesWithoutItsSlash) {
     EXPECT_EQ(parsed("GET /abc/turtle HTTP/1.1\r\n").uri, "abc/turtle");
     EXPECT_EQ(parsed("GET / HTTP/1.1\r\n").uri, "");
     EXPECT_EQ(parsed("GET /turtle?x=1 HTTP/1.1\n").uri, "turtle?x=1");
-    EXPECT_EQ(parsed("GET /wall\r\n").uri, "wall");  // no second space: up to the line's end
+    EXPECT_EQ(parsed("GET /wall\r\n").uri, "wall");       // no second space: up to the line's end
     EXPECT_EQ(parsed("GET //x HTTP/1.1\r\n").uri, "/x");  // only one slash is dropped
-    EXPECT_EQ(parsed("GETX\r\n").uri, "");           // no space: the empty URI
+    EXPECT_EQ(parsed("GETX\r\n").uri, "");                // no space: the empty URI
     // A URI is cut at 1001 characters, the leading slash counted.
     const std::string long_uri(1500, 'a');
     EXPECT_EQ(parsed("GET /" + long_uri + " HTTP/1.1\r\n").uri, std::string(1000, 'a'));
@@ -79,7 +79,10 @@ TEST(HttpContent, RoutesByTheLastSegmentsInAnyCase) {
         EXPECT_EQ(mime_of(uri), MIME_HTML) << uri;
         EXPECT_EQ(body_of(uri), generate_html()) << uri;
     }
-    locked([] { ntmax = 2; return 0; });
+    locked([] {
+        ntmax = 2;
+        return 0;
+    });
     const std::string turtles = locked([] {
         turtle_view v[2]{};
         return json_for_turtles(v, 2, elapsed_time.load());
@@ -137,10 +140,14 @@ TEST(HttpContent, CameraFollowsTheTurtleTheFirstSegmentNames) {
     EXPECT_EQ(body_of("$99999999999999999999999/camera"), overview);
     EXPECT_EQ(body_of("$t1/camera"), overview);  // "$" and no number: a name, and none has it
     EXPECT_EQ(body_of("nobody/camera"), overview);
-    EXPECT_EQ(body_of("camera"), "{\"x0\":1.000000,\"y0\":2.000000,\"z0\":10.000000,"
-                                 "\"x1\":101.000000,\"y1\":2.000000,\"z1\":10.000000}")
+    EXPECT_EQ(body_of("camera"),
+              "{\"x0\":1.000000,\"y0\":2.000000,\"z0\":10.000000,"
+              "\"x1\":101.000000,\"y1\":2.000000,\"z1\":10.000000}")
         << "the turtle named camera";
-    locked([] { ttl[0].name[0] = '\0'; return 0; });
+    locked([] {
+        ttl[0].name[0] = '\0';
+        return 0;
+    });
     EXPECT_EQ(body_of("camera"), overview);
 }
 
@@ -171,7 +178,10 @@ TEST(HttpContent, TurtleDocumentListsEverySlotUpToNtmax) {
     EXPECT_EQ(doc.back(), ']');
     EXPECT_EQ(locked([] { return ttl[2].event; }), EV_HIT | EV_BUMP_WALL | EV_RADAR | EV_TEAM_MSG)
         << "reading the events must not clear them";
-    locked([] { field_kill_all_turtles(); return 0; });
+    locked([] {
+        field_kill_all_turtles();
+        return 0;
+    });
     EXPECT_EQ(body_of("turtle"), "[]");
 }
 
@@ -209,7 +219,7 @@ TEST(HttpContent, PageHoldsTheScriptTagsThatFit) {
               "</body></html>\n");
     const size_t frame = defaults.size() - 2 * 49 - std::strlen("/js/viewer.js") -
                          std::strlen("/js/three.min.js");  // the page without script tags
-    EXPECT_EQ(frame, 356u + 855u);  // head and tail
+    EXPECT_EQ(frame, 356u + 855u);                         // head and tail
 
     auto tags = [](const std::string &page) {
         size_t n = 0;

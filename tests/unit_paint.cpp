@@ -2,8 +2,8 @@
 // for one turtle (what it reports for drawing, and how it moves the painted bit, the
 // pen-just-lifted bit, nstroke and msg), and brush-stroke geometry read from the dabs it hands
 // to a recording sink.
-#include "world/paint.h"
 #include "support.h"
+#include "world/paint.h"
 
 namespace {
 
@@ -213,8 +213,8 @@ TEST_F(Brush, CurvesZeroLengthSegmentsAndATurtlesStroke) {
     turtle &t = ttl[0];
     const struct {
         int nstroke, last_stroke, first_point, colour;
-    } cases[] = {{4, 0, 3, 4}, {9, 0, 3, 4}, {5, 1, 3, 4}, {3, 1, 2, 3}, {2, 1, 1, 2},
-                 {3, 0, -1, 0}};  // the last: no running step before nstroke 4
+    } cases[] = {{4, 0, 3, 4}, {9, 0, 3, 4}, {5, 1, 3, 4}, {3, 1, 2, 3},
+                 {2, 1, 1, 2}, {3, 0, -1, 0}};  // the last: no running step before nstroke 4
     for (const auto &e : cases) {
         dabs.clear();
         t.nstroke = e.nstroke;

@@ -109,18 +109,32 @@ TEST(Pen, TidOutsideTheTableIsRefused) {
     int s = 1, yn = 1, team = 1, l = 1, f = 1, r = 1;
     for (int tid : {-1, NTURTLE, 1000}) {
         // A braced list is evaluated in order, so each output is read after its call.
-        const std::vector<int> got = {
-            turtle_set_team(tid, 1), turtle_set_color(tid, 0, 0, 0), turtle_line_width(tid, 2),
-            turtle_pen_down(tid), turtle_pen_up(tid), turtle_set_brush(tid), turtle_name(tid, "n"),
-            turtle_print_string(tid, "s"), turtle_enable_event(tid, 1),
-            turtle_disable_event(tid, 1), turtle_broadcast_message(tid, "m"),
-            qt_team_msg(tid, &time, buf.data()), int(turtle_get_and_reset_eventcode(tid)),
-            qt_position(tid, &x, &y), qt_direction(tid, &dir),
-            qt_angular_rader(tid, 0, &dir, &team), qt_alive(tid, &s), s, qt_my_team(tid),
-            qt_finder(tid, &yn, &team), yn,
-            qt_sonar(tid, &l, &f, &r), l + f + r, turtle_finder_range(tid, 50)};
-        const std::vector<int> want = {-1, -1, -1, -1, -1, -1, 1, -1, -1, -1, -1, -1, 0,
-                                       -1, -1, -1, 0,  0,  0,  0, 0,  0,  0,  1};
+        const std::vector<int> got = {turtle_set_team(tid, 1),
+                                      turtle_set_color(tid, 0, 0, 0),
+                                      turtle_line_width(tid, 2),
+                                      turtle_pen_down(tid),
+                                      turtle_pen_up(tid),
+                                      turtle_set_brush(tid),
+                                      turtle_name(tid, "n"),
+                                      turtle_print_string(tid, "s"),
+                                      turtle_enable_event(tid, 1),
+                                      turtle_disable_event(tid, 1),
+                                      turtle_broadcast_message(tid, "m"),
+                                      qt_team_msg(tid, &time, buf.data()),
+                                      int(turtle_get_and_reset_eventcode(tid)),
+                                      qt_position(tid, &x, &y),
+                                      qt_direction(tid, &dir),
+                                      qt_angular_rader(tid, 0, &dir, &team),
+                                      qt_alive(tid, &s),
+                                      s,
+                                      qt_my_team(tid),
+                                      qt_finder(tid, &yn, &team),
+                                      yn,
+                                      qt_sonar(tid, &l, &f, &r),
+                                      l + f + r,
+                                      turtle_finder_range(tid, 50)};
+        const std::vector<int> want = {-1, -1, -1, -1, -1, -1, 1, -1, -1, -1, -1, -1,
+                                       0,  -1, -1, -1, 0,  0,  0, 0,  0,  0,  0,  1};
         EXPECT_EQ(got, want) << tid;
         EXPECT_EQ(dist_t2t(tid, 0), NO_HIT_DISTANCE);
     }
@@ -140,7 +154,7 @@ TEST(Sensors, FinderSonarAndRadar) {
     EXPECT_TRUE(finder0() == 0 && ttl[1].event == 0u);
 
     turtle_finder_range(0, 200.0);
-    vertical_wall(50);  // the body reaches it after 40
+    vertical_wall(50);        // the body reaches it after 40
     ttl[1].pos[0] = {80, 0};  // contact after 60
     EXPECT_EQ(finder0(), 12);
     bounded_area_mode = 1;
@@ -162,7 +176,7 @@ TEST(Sensors, FinderSonarAndRadar) {
     turtle_finder_range(0, 100.0);
     EXPECT_EQ(finder0(), 40);
 
-    reset_world();  // the sonar
+    reset_world();                           // the sonar
     const double a = 35.0 / std::sqrt(2.0);  // 35 away at 45 degrees off the heading
     place(0, 0, 0);
     place(1, a, a);
@@ -228,4 +242,3 @@ TEST(Sensors, FinderSonarAndRadar) {
             << c[0] << ": " << lo << ".." << hi;
     }
 }
-

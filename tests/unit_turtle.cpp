@@ -4,10 +4,10 @@
 #include <cstring>
 #include <limits>
 
-#include "world/geometry.h"
-#include "world/coins.h"
-#include "world/maze.h"
 #include "support.h"
+#include "world/coins.h"
+#include "world/geometry.h"
+#include "world/maze.h"
 
 namespace {
 
@@ -221,15 +221,15 @@ TEST(Walls, IgnoredOutsideBoundedModeStopTheBodyInsideAndTheirGeometry) {
         {disc, 0, 0, 0, 20, 100, 20, 5, -1, (40.0 - std::sqrt(300.0)) / 2},  // same, reversed
         {disc, 46, 0, 0, 50, -100, 50, 100, -1, -6.0},  // already 6 past the line
         {disc, 0, 0, 0, 5, 3, 5, 100, -1, (10.0 + std::sqrt(364.0)) / 2},  // inside the end circle
-        {disc, 0, 0, 0, 50, -100, 50, 100, 1, NONE},   // back face
-        {disc, 0, 0, 180, 50, -100, 50, 100, -1, NONE},  // moving away
-        {disc, 0, 0, 90, 50, -100, 50, 100, -1, NONE},   // parallel
-        {disc, 0, 0, 0, 20, 10, 20, 100, -1, NONE},      // passes 10 below the end
+        {disc, 0, 0, 0, 50, -100, 50, 100, 1, NONE},                       // back face
+        {disc, 0, 0, 180, 50, -100, 50, 100, -1, NONE},                    // moving away
+        {disc, 0, 0, 90, 50, -100, 50, 100, -1, NONE},                     // parallel
+        {disc, 0, 0, 0, 20, 10, 20, 100, -1, NONE},  // passes 10 below the end
         {ray, 0, 0, 0, 50, -100, 50, 100, -1, 50.0},
         {ray, 0, 0, 45, 50, -100, 50, 100, -1, 50.0 * r2},
         {ray, 0, 0, 0, 50, -100, 50, 100, 1, NONE},
-        {ray, 0, 0, 0, 20, 5, 20, 100, -1, NONE},        // beside the end
-        {ray, 100, 0, 0, 50, -100, 50, 100, -1, NONE},   // behind the start
+        {ray, 0, 0, 0, 20, 5, 20, 100, -1, NONE},       // beside the end
+        {ray, 100, 0, 0, 50, -100, 50, 100, -1, NONE},  // behind the start
     };
     for (const auto &c : cases) {
         const double d = (c.disc ? net_dist_to_lineseg : dist_to_lineseg)(
@@ -256,7 +256,7 @@ TEST(Jump, ShiftsHistoryAndRefusalsAndNonFiniteMovesAreRefused) {
     ttl[1].status = 0;
     bounded_area_mode = 1;
     EXPECT_EQ(turtle_jump(0, 300, 0) + turtle_jump(0, 0, -250), -2);  // outside; 6 from the wall
-    EXPECT_EQ(turtle_jump(0, 0, -246), 0);   // exactly 10
+    EXPECT_EQ(turtle_jump(0, 0, -246), 0);                            // exactly 10
     battle_mode = 1;
     EXPECT_EQ(turtle_jump(0, 0, 0), -1);
     battle_mode = 0;

@@ -136,10 +136,9 @@ TEST(TurtleMesh, PartsClosedWoundOutwardsWithUnitOutwardNormals) {
     }
     std::map<int, double> volume;  // six times the signed volume of each surface
     for (std::size_t f = 0; f < m.indices.size(); f += 3) {
-        volume[root(id_of(m.indices[f]))] +=
-            dot(position_of(m.vertices[m.indices[f]]),
-                cross(position_of(m.vertices[m.indices[f + 1]]),
-                      position_of(m.vertices[m.indices[f + 2]])));
+        volume[root(id_of(m.indices[f]))] += dot(position_of(m.vertices[m.indices[f]]),
+                                                 cross(position_of(m.vertices[m.indices[f + 1]]),
+                                                       position_of(m.vertices[m.indices[f + 2]])));
     }
     EXPECT_EQ(volume.size(), 7u) << "shell, tail, head and four legs";
     for (const auto &[surface, v6] : volume) EXPECT_GT(v6, 0.0) << "surface " << surface;

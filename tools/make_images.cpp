@@ -173,8 +173,8 @@ sample doughnut(double x, double y) {
     rgb pink{0.96, 0.50, 0.68};
     rgb c = mix(dough * lit, pink * lit + rgb{1, 1, 1} * (0.55 * glint(nx, ny, nz, 24)), icing);
     // Sprinkles: short bars on the icing, each two pixels long.
-    static const std::array<rgb, 4> colours = {
-        rgb{1.0, 0.97, 0.85}, rgb{1.0, 0.85, 0.15}, rgb{0.25, 0.80, 0.95}, rgb{0.45, 0.90, 0.35}};
+    static const std::array<rgb, 4> colours = {rgb{1.0, 0.97, 0.85}, rgb{1.0, 0.85, 0.15},
+                                               rgb{0.25, 0.80, 0.95}, rgb{0.45, 0.90, 0.35}};
     for (int k = 0; k < 11; k++) {
         const double a = k * (2 * PI / 11) + 0.35 * hash01(k, 1, 7);
         const double rr = R + (hash01(k, 2, 7) - 0.5) * 3.2;
@@ -215,8 +215,8 @@ sample stone(double x, double y) {
     const double lit = 0.28 + 0.85 * lambert(nx, ny, nz);
     const double speck = hash01(static_cast<int>(x * 2), static_cast<int>(y * 2), 3);
     rgb base = mix(rgb{0.50, 0.49, 0.46}, rgb{0.66, 0.63, 0.57}, 0.5 + grain);
-    if (speck > 0.93) base = base * 0.72;   // dark mica
-    if (speck < 0.04) base = base * 1.18;   // quartz
+    if (speck > 0.93) base = base * 0.72;  // dark mica
+    if (speck < 0.04) base = base * 1.18;  // quartz
     const rgb c = base * lit + rgb{1, 1, 1} * (0.12 * glint(nx, ny, nz, 16));
     return {c, 1.0};
 }
@@ -238,9 +238,9 @@ double coin_height(double x, double y) {
     const double d = std::hypot(x - CX, y - CY);
     if (d >= R) return 0.0;
     double h = 2.0;
-    const double rim = smoothstep(R - 3.2, R - 2.2, d);               // raised rim
-    h += 1.2 * rim * (1.0 - smoothstep(R - 1.2, R, d));               // rounded outer edge
-    h += 0.9 * smoothstep(-0.6, 0.6, star_distance(x, y));            // the star
+    const double rim = smoothstep(R - 3.2, R - 2.2, d);     // raised rim
+    h += 1.2 * rim * (1.0 - smoothstep(R - 1.2, R, d));     // rounded outer edge
+    h += 0.9 * smoothstep(-0.6, 0.6, star_distance(x, y));  // the star
     return h;
 }
 sample coin(double x, double y) {

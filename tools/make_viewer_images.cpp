@@ -205,9 +205,12 @@ rgba granite(double x, double y) {
     const double g = fbm(x, y, 3, 6, 71);
     const double grain = hash01(static_cast<int>(x * 0.8), static_cast<int>(y * 0.8), 73);
     rgb c = rgb{0.55, 0.54, 0.52} * (1.0 + 0.35 * g);
-    if (grain > 0.86) c = rgb{0.18, 0.18, 0.19};              // dark mica
-    else if (grain < 0.10) c = rgb{0.80, 0.76, 0.72};         // feldspar
-    else if (grain < 0.16) c = rgb{0.62, 0.52, 0.48};         // pinkish grains
+    if (grain > 0.86)
+        c = rgb{0.18, 0.18, 0.19};  // dark mica
+    else if (grain < 0.10)
+        c = rgb{0.80, 0.76, 0.72};  // feldspar
+    else if (grain < 0.16)
+        c = rgb{0.62, 0.52, 0.48};  // pinkish grains
     c = c * (0.92 + 0.16 * hash01(static_cast<int>(x * 4), static_cast<int>(y * 4), 79));
     const double edge = std::min(std::min(x, 64.0 - x), std::min(y, 64.0 - y));
     c = c * (0.35 + 0.65 * smoothstep(0.0, 4.0, edge));
@@ -225,7 +228,8 @@ void chunk(std::vector<unsigned char> &out, const char *type, const std::vector<
     const size_t start = out.size();
     out.insert(out.end(), type, type + 4);
     out.insert(out.end(), d.begin(), d.end());
-    put32(out, static_cast<uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
+    put32(out, static_cast<uint32_t>(
+                   crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
 }
 
 // Each row with the filter that gives the smallest sum of absolute differences.
@@ -292,7 +296,10 @@ bool write_png(const std::string &path, int size, const std::vector<unsigned cha
     size_t lo = 0, hi = raw.size();
     while (hi - lo > 64) {  // the largest prefix whose stream is still at least `want` bytes
         const size_t mid = (lo + hi) / 2;
-        if (zstream(raw, mid).size() >= want) lo = mid; else hi = mid;
+        if (zstream(raw, mid).size() >= want)
+            lo = mid;
+        else
+            hi = mid;
     }
     bool found = false;
     for (size_t k = std::min(raw.size(), hi + 64); k + 128 > lo && k > 0; k--) {
@@ -303,8 +310,10 @@ bool write_png(const std::string &path, int size, const std::vector<unsigned cha
         }
     }
     if (!found) {
-        std::fprintf(stderr, "make_viewer_images: %s: no stream of %zu bytes (picture deflates "
-                     "to %zu)\n", path.c_str(), want, zstream(raw, raw.size()).size());
+        std::fprintf(stderr,
+                     "make_viewer_images: %s: no stream of %zu bytes (picture deflates "
+                     "to %zu)\n",
+                     path.c_str(), want, zstream(raw, raw.size()).size());
         return false;
     }
 
@@ -348,7 +357,8 @@ int main(int argc, char **argv) {
     };
     bool ok = true;
     for (const picture &p : pictures) {
-        ok &= write_png(dir + "/" + p.name, p.size, render(p.size, p.draw, p.alpha_levels), p.bytes);
+        ok &=
+            write_png(dir + "/" + p.name, p.size, render(p.size, p.draw, p.alpha_levels), p.bytes);
     }
     return ok ? 0 : 1;
 }

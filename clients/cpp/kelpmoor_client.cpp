@@ -24,9 +24,9 @@ namespace kelpmoor {
 
 namespace {
 
-const char *const EVENT_NAMES[] = {"hit",           "bumped_turtle",  "bumped_doughnut",
-                                   "bumped_stone",  "bumped_wall",    "coin_nearby",
-                                   "seen_by_finder", "seen_by_radar", "team_message"};
+const char *const EVENT_NAMES[] = {
+    "hit",         "bumped_turtle",  "bumped_doughnut", "bumped_stone", "bumped_wall",
+    "coin_nearby", "seen_by_finder", "seen_by_radar",   "team_message"};
 
 std::string number(double v) {
     if (!std::isfinite(v)) throw FramingError("not a finite number");
@@ -268,8 +268,11 @@ Turtle Turtle::connect(const std::string &host, int port, double timeout) {
 }
 
 Turtle::Turtle(Turtle &&o) noexcept
-    : fd_(std::exchange(o.fd_, -1)), timeout_ms_(o.timeout_ms_), pending_(std::move(o.pending_)),
-      last_(std::move(o.last_)), events_(o.events_) {}
+    : fd_(std::exchange(o.fd_, -1)),
+      timeout_ms_(o.timeout_ms_),
+      pending_(std::move(o.pending_)),
+      last_(std::move(o.last_)),
+      events_(o.events_) {}
 
 Turtle &Turtle::operator=(Turtle &&o) noexcept {
     if (this != &o) {
@@ -336,7 +339,8 @@ void Turtle::write_all(const std::string &data) {
         bool timed_out = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
         std::string why = std::strerror(errno);
         close();
-        if (timed_out) throw ReplyTimeout("the server does not take our commands; connection closed");
+        if (timed_out)
+            throw ReplyTimeout("the server does not take our commands; connection closed");
         throw ConnectionClosed("connection lost while sending: " + why);
     }
 }
@@ -365,9 +369,8 @@ std::string Turtle::read_line(std::size_t awaited) {
         std::string why = n == 0 ? "" : std::string(": ") + std::strerror(errno);
         bool cut = !pending_.empty();
         close();
-        throw ConnectionClosed("the server closed the connection with " +
-                               std::to_string(awaited) + " replies awaited" +
-                               (cut ? " (one cut short)" : "") + why);
+        throw ConnectionClosed("the server closed the connection with " + std::to_string(awaited) +
+                               " replies awaited" + (cut ? " (one cut short)" : "") + why);
     }
 }
 

@@ -17,9 +17,9 @@
 namespace kelpmoor {
 
 inline constexpr int DEFAULT_PORT = 2222;
-inline constexpr std::size_t MAX_COMMAND = 511;  // characters; longer ones are answered ERR
-inline constexpr std::size_t MAX_PRINT = 127;    // bytes of a text printed on the floor
-inline constexpr std::size_t MAX_NAME = 128;     // bytes of a name kept by the server
+inline constexpr std::size_t MAX_COMMAND = 511;     // characters; longer ones are answered ERR
+inline constexpr std::size_t MAX_PRINT = 127;       // bytes of a text printed on the floor
+inline constexpr std::size_t MAX_NAME = 128;        // bytes of a name kept by the server
 inline constexpr std::size_t PIPELINE_WINDOW = 64;  // commands written before reading replies
 
 // Event bits of a reply.
@@ -60,18 +60,42 @@ struct Reply {
     std::string payload;  // empty for commands
 };
 
-struct Position { double x = 0, y = 0; };
-struct Finder { int kind = NOTHING; int team = 0; };
+struct Position {
+    double x = 0, y = 0;
+};
+struct Finder {
+    int kind = NOTHING;
+    int team = 0;
+};
 // found false: fewer other things on the field; direction is then noise.
-struct Radar { bool found = false; double direction = 0; int team = 0; };  // degrees, + = left
-struct Sonar { bool left = false, front = false, right = false; };
-struct Board { unsigned long tick = 0; std::string text; };  // tick 0: nothing posted
+struct Radar {
+    bool found = false;
+    double direction = 0;
+    int team = 0;
+};  // degrees, + = left
+struct Sonar {
+    bool left = false, front = false, right = false;
+};
+struct Board {
+    unsigned long tick = 0;
+    std::string text;
+};  // tick 0: nothing posted
 
-struct Error : std::runtime_error { using std::runtime_error::runtime_error; };
-struct ConnectionClosed : Error { using Error::Error; };  // replies awaited are lost
-struct ReplyTimeout : Error { using Error::Error; };      // the connection is closed with it
-struct ProtocolError : Error { using Error::Error; };     // a line that is not a reply
-struct FramingError : Error { using Error::Error; };      // refused before anything was sent
+struct Error : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+struct ConnectionClosed : Error {
+    using Error::Error;
+};  // replies awaited are lost
+struct ReplyTimeout : Error {
+    using Error::Error;
+};  // the connection is closed with it
+struct ProtocolError : Error {
+    using Error::Error;
+};  // a line that is not a reply
+struct FramingError : Error {
+    using Error::Error;
+};  // refused before anything was sent
 
 Reply parse_reply(std::string_view line);  // throws ProtocolError
 
@@ -121,8 +145,8 @@ std::string pick_coin();
 std::string drop_coin();
 std::string scatter_coin();
 std::string borrow_coins();
-std::string query(char letter);  // 'P', 'D', ... see the protocol reference
-std::string radar(int n);        // Q R n, n = 1..5
+std::string query(char letter);               // 'P', 'D', ... see the protocol reference
+std::string radar(int n);                     // Q R n, n = 1..5
 std::string check(std::string_view command);  // a raw command, checked
 }  // namespace cmd
 
@@ -200,7 +224,7 @@ private:
     void record(const Reply &r);
 
     int fd_ = -1;
-    int timeout_ms_ = 0;  // per reply; 0 for ever
+    int timeout_ms_ = 0;   // per reply; 0 for ever
     std::string pending_;  // bytes received after the last complete line
     Reply last_;
     Events events_;

@@ -8,8 +8,8 @@ namespace {
 
 inline constexpr double BATTLE_HEIGHT = 3.0;  // centre of every battle sphere above the floor
 inline constexpr double BULLET_RADIUS = 5.0;
-inline constexpr double BALL_RADIUS = 15.0;   // bursts, fireballs and flashes
-inline constexpr int SPHERE_DIVISIONS = 16;   // slices and stacks
+inline constexpr double BALL_RADIUS = 15.0;  // bursts, fireballs and flashes
+inline constexpr int SPHERE_DIVISIONS = 16;  // slices and stacks
 inline constexpr float FIREBALL_ALPHA = 0.8f;
 
 void set_colours(float diffuse_r, float diffuse_g, float diffuse_b, float ambient_r,

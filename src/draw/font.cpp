@@ -17,8 +17,8 @@ namespace {
 // toolkit's own bitmap call into an off-screen buffer and read back into an alpha texture; a
 // text is then drawn as one textured quad per character on the very pixels the bitmaps would
 // cover. Unusual caller states that the quads cannot reproduce use the toolkit's call.
-inline constexpr int GLYPH_CELL = 48;    // atlas pixels per character cell and side
-inline constexpr int GLYPH_ORIGIN = 12;  // raster position inside its cell, from the lower left
+inline constexpr int GLYPH_CELL = 48;     // atlas pixels per character cell and side
+inline constexpr int GLYPH_ORIGIN = 12;   // raster position inside its cell, from the lower left
 inline constexpr int ATLAS_COLUMNS = 16;  // 16 x 16 cells: characters 0 .. 255
 inline constexpr int ATLAS_SIZE = GLYPH_CELL * ATLAS_COLUMNS;  // pixels per side
 inline constexpr int NGLYPH = ATLAS_COLUMNS * ATLAS_COLUMNS;
@@ -104,8 +104,8 @@ bool measure_glyphs(void *font, const std::vector<unsigned char> &pixels, font_a
         g.advance = c == 0 ? 0 : glutBitmapWidth(font, c);
         if (x1 < 0) continue;
         if (x0 == 0 || y0 == 0 || x1 == GLYPH_CELL - 1 || y1 == GLYPH_CELL - 1) return false;
-        g = {cx + x0, cy + y0, x1 - x0 + 1, y1 - y0 + 1, x0 - GLYPH_ORIGIN, y0 - GLYPH_ORIGIN,
-             g.advance};
+        g = {cx + x0,           cy + y0,           x1 - x0 + 1, y1 - y0 + 1,
+             x0 - GLYPH_ORIGIN, y0 - GLYPH_ORIGIN, g.advance};
     }
     return true;
 }
@@ -123,8 +123,8 @@ void build_atlas(font_atlas &a) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA8, ATLAS_SIZE, ATLAS_SIZE, 0, GL_ALPHA,
-                 GL_UNSIGNED_BYTE, pixels.data());
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA8, ATLAS_SIZE, ATLAS_SIZE, 0, GL_ALPHA, GL_UNSIGNED_BYTE,
+                 pixels.data());
     glPopClientAttrib();
     glBindTexture(GL_TEXTURE_2D, 0);
 }
@@ -166,8 +166,16 @@ int glyph_quads_of(const font_atlas &a, const GLfloat raster[4], const GLfloat c
     for (const char *p = str; *p != '\0'; p++) {
         const glyph &g = a.glyphs[static_cast<unsigned char>(*p)];
         if (g.w > 0) {
-            glyph_quad q{a.texture, {colour[0], colour[1], colour[2], colour[3]}, 0, 0, 0, 0,
-                         raster[2], g.x * texel, g.y * texel, (g.x + g.w) * texel,
+            glyph_quad q{a.texture,
+                         {colour[0], colour[1], colour[2], colour[3]},
+                         0,
+                         0,
+                         0,
+                         0,
+                         raster[2],
+                         g.x * texel,
+                         g.y * texel,
+                         (g.x + g.w) * texel,
                          (g.y + g.h) * texel};
             q.x0 = static_cast<float>(x + advance + g.dx);
             q.y0 = static_cast<float>(y + g.dy);

@@ -27,17 +27,17 @@
 
 namespace {
 
-inline constexpr double HALF_FIELD = 256.0;     // field units from the centre to an edge
-inline constexpr double TOP_NEAR = 409.6;       // clip planes of both cameras, field units
+inline constexpr double HALF_FIELD = 256.0;  // field units from the centre to an edge
+inline constexpr double TOP_NEAR = 409.6;    // clip planes of both cameras, field units
 inline constexpr double TOP_FAR = 614.4;
 inline constexpr double BIRD_FAR = 1024.0;
-inline constexpr double EYE_DISTANCE = 512.0;   // camera height (top) and offsets (bird's-eye)
-inline constexpr double BODY_HEIGHT = 5.0;      // turtle model centre, and beams, above the floor
+inline constexpr double EYE_DISTANCE = 512.0;  // camera height (top) and offsets (bird's-eye)
+inline constexpr double BODY_HEIGHT = 5.0;     // turtle model centre, and beams, above the floor
 inline constexpr double LABEL_HEIGHT = 16.0;
-inline constexpr double PHASE_PER_SLOT = 0.3;   // radians of walking phase between slots
-inline constexpr double LEG_PERIOD_DIV = 7.0;   // ticks per radian of the leg swing
-inline constexpr double HEAD_PERIOD_DIV = 28.0; // ticks per radian of the head bob
-inline constexpr int TURTLES_PER_FLUSH = 10;     // slots drawn between hand-overs to the renderer
+inline constexpr double PHASE_PER_SLOT = 0.3;     // radians of walking phase between slots
+inline constexpr double LEG_PERIOD_DIV = 7.0;     // ticks per radian of the leg swing
+inline constexpr double HEAD_PERIOD_DIV = 28.0;   // ticks per radian of the head bob
+inline constexpr int TURTLES_PER_FLUSH = 10;      // slots drawn between hand-overs to the renderer
 inline constexpr int HEAP_KEPT_BYTES = 64 << 20;  // freed heap kept for reuse, bytes
 inline constexpr int HEAP_MMAP_BYTES = 16 << 20;  // smaller blocks come from the heap, bytes
 
@@ -184,7 +184,6 @@ void draw_coins(const scenery_key &key) {
     }
     if (any) endIcons();
 }
-
 
 // Labels and beams take their colour from the emission; a zero normal keeps the light of the
 // last drawn surface out of it.

@@ -16,7 +16,7 @@ void timerfunc(int dummy);
 void reshapefunc(int x, int y);
 void menufunc(int value);
 void change_menuitem();
-void display();        // display_frame(), then the capture if one was asked for, then the swap
+void display();            // display_frame(), then the capture if one was asked for, then the swap
 void keep_freed_memory();  // start-up: the renderer's freed memory stays for the next frame
 // Everything of one frame up to and including rendering_is_done: the world's rules for the
 // frame (field_advance_frame), then the drawing of its report.
@@ -28,6 +28,6 @@ void set_ttl_color(int team);  // the body's material in its team's colour
 // degrees; delta1 swings the legs, delta2 bobs the head.
 void draw_turtle_body(const slot_view &view, double x, double y, double angle, double delta1,
                       double delta2);
-void draw_beam(const slot_view &v);  // its finder and radar beams
+void draw_beam(const slot_view &v);    // its finder and radar beams
 void draw_turtle(const slot_view &v);  // beams, body and labels
-extern char window_title[256];  // "Kelpmoor @ host"
+extern char window_title[256];         // "Kelpmoor @ host"

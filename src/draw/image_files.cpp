@@ -37,8 +37,8 @@ struct png_failure {
 
 // The encoder's whole run on an open file; false when libpng reported an error. libpng leaves
 // through a long jump to the setjmp below, so this function holds nothing that needs destroying.
-bool write_png(png_structp png, png_infop info, FILE *fp, int width, int height,
-               png_bytepp rows, png_textp text, int ntext) {
+bool write_png(png_structp png, png_infop info, FILE *fp, int width, int height, png_bytepp rows,
+               png_textp text, int ntext) {
     if (setjmp(png_jmpbuf(png)) != 0) return false;
     png_set_text(png, info, text, ntext);
     png_init_io(png, fp);
@@ -101,8 +101,8 @@ void saveImageToPNG(int width, int height, const char *filename) {
     struct stat st {};
     const bool regular_file = fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode);
     png_failure failure;
-    png_structp png_ptr = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, on_png_error,
-                                                  nullptr);
+    png_structp png_ptr =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, on_png_error, nullptr);
     if (png_ptr == nullptr) {
         std::fprintf(stderr, "saveImageToPNG: cannot create png_ptr\n");
         std::fclose(fp);

@@ -134,9 +134,7 @@ void fillOval(double x0, double y0, double /*z0*/, double rx, double ry) { fan(x
 
 void drawOval(double x0, double y0, double z0, double r1, double r2) { loop(x0, y0, z0, r1, r2); }
 
-void fillCircle(double x0, double y0, double /*z0*/, double radius) {
-    fan(x0, y0, radius, radius);
-}
+void fillCircle(double x0, double y0, double /*z0*/, double radius) { fan(x0, y0, radius, radius); }
 
 void drawCircle(double x0, double y0, double z0, double radius) {
     loop(x0, y0, z0, radius, radius);

@@ -21,11 +21,8 @@ GLfloat gl_pen_size(double w) {
 void draw_pen_shape(const pen_shape &shape) {
     GLenum mode = GL_LINES;
     switch (shape.kind) {
-    case pen_kind::none:
-        return;
-    case pen_kind::fill:
-        mode = GL_POLYGON;
-        break;
+    case pen_kind::none: return;
+    case pen_kind::fill: mode = GL_POLYGON; break;
     case pen_kind::point:
         mode = GL_POINTS;
         glPointSize(gl_pen_size(shape.size));

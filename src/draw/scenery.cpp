@@ -42,8 +42,8 @@ namespace {
 // full-window quad). Colour is kept in the window's byte order (blue, green, red, alpha) for
 // the same reason: given that order, the renderer picks the window's own pixel format.
 struct window_copy {
-    const char *what;      // for the message when a copy fails
-    GLbitfield buffers;    // colour, and for the scenery depth
+    const char *what;    // for the message when a copy fails
+    GLbitfield buffers;  // colour, and for the scenery depth
     bool tried = false;
     bool usable = false;
     GLuint fbo = 0, depth = 0;
@@ -67,10 +67,10 @@ GLenum window_depth_format() {
     GLint depth_bits = 0;
     glGetIntegerv(GL_DEPTH_BITS, &depth_bits);
     switch (depth_bits) {
-        case 16: return GL_DEPTH_COMPONENT16;
-        case 24: return GL_DEPTH_COMPONENT24;
-        case 32: return GL_DEPTH_COMPONENT32;
-        default: return 0;
+    case 16: return GL_DEPTH_COMPONENT16;
+    case 24: return GL_DEPTH_COMPONENT24;
+    case 32: return GL_DEPTH_COMPONENT32;
+    default: return 0;
     }
 }
 
@@ -120,8 +120,8 @@ void define_window_copy_texture(unsigned int texture, const unsigned char *pixel
     glBindTexture(GL_TEXTURE_2D, texture);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, WINDOW_SIZE, WINDOW_SIZE, 0, GL_BGRA,
-                 GL_UNSIGNED_BYTE, pixels);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, WINDOW_SIZE, WINDOW_SIZE, 0, GL_BGRA, GL_UNSIGNED_BYTE,
+                 pixels);
     glBindTexture(GL_TEXTURE_2D, 0);
 }
 

@@ -14,9 +14,9 @@ std::array<int, NOBJTEX> obj_tex_initialized{};
 
 namespace {
 
-inline constexpr double ICON_LOW = -10.0;        // icon quad from point - 10 ...
-inline constexpr double ICON_HIGH = 9.0;         // ... to point + 9, field units
-inline constexpr double STONE_HEIGHT = 3.0;      // floor icons' heights, field units
+inline constexpr double ICON_LOW = -10.0;    // icon quad from point - 10 ...
+inline constexpr double ICON_HIGH = 9.0;     // ... to point + 9, field units
+inline constexpr double STONE_HEIGHT = 3.0;  // floor icons' heights, field units
 inline constexpr double DOUGHNUT_HEIGHT = 2.0;
 inline constexpr double COIN_BASE_HEIGHT = 1.0;
 inline constexpr double COIN_STACK_HEIGHT = 1.5;

@@ -63,8 +63,7 @@ void add_sphere(turtle_mesh &m, double radius, int slices, int stacks, double cx
 
 // A cone with its base at x = base_x, pointing backwards (-x) for length height; closed by its
 // base disc.
-void add_tail(turtle_mesh &m, double radius, double height, int slices, int stacks,
-              double base_x) {
+void add_tail(turtle_mesh &m, double radius, double height, int slices, int stacks, double base_x) {
     const double slant = std::hypot(radius, height);
     // Rings from the tip down to the base; around the axis, counter-clockwise seen from the tip.
     add_rings(
@@ -98,9 +97,9 @@ void add_tail(turtle_mesh &m, double radius, double height, int slices, int stac
 
 bool same_vertex(const mesh_vertex &a, const mesh_vertex &b) {
     constexpr float eps = 1e-5f;
-    return std::fabs(a.x - b.x) < eps && std::fabs(a.y - b.y) < eps &&
-           std::fabs(a.z - b.z) < eps && std::fabs(a.nx - b.nx) < eps &&
-           std::fabs(a.ny - b.ny) < eps && std::fabs(a.nz - b.nz) < eps;
+    return std::fabs(a.x - b.x) < eps && std::fabs(a.y - b.y) < eps && std::fabs(a.z - b.z) < eps &&
+           std::fabs(a.nx - b.nx) < eps && std::fabs(a.ny - b.ny) < eps &&
+           std::fabs(a.nz - b.nz) < eps;
 }
 
 // The rings repeat each pole once per slice and each seam vertex twice. Stores every vertex
@@ -159,4 +158,3 @@ const turtle_mesh &turtle_model() {
     }();
     return model;
 }
-

@@ -37,9 +37,12 @@ void draw_wall_face(double x0, double y0, double x1, double y1, double nx, doubl
 // glBegin(GL_TRIANGLES).
 void draw_wall_cap(const scenery_key::wall_view &w) {
     const position s = w.s, e = w.e, n = w.n;
-    const position p[6] = {{s.x - n.y, s.y + n.x},           {s.x + n.x, s.y + n.y},
-                           {e.x + n.x, e.y + n.y},           {e.x + n.y, e.y - n.x},
-                           {e.x - 2.0 * n.x, e.y - 2.0 * n.y}, {s.x - 2.0 * n.x, s.y - 2.0 * n.y}};
+    const position p[6] = {{s.x - n.y, s.y + n.x},
+                           {s.x + n.x, s.y + n.y},
+                           {e.x + n.x, e.y + n.y},
+                           {e.x + n.y, e.y - n.x},
+                           {e.x - 2.0 * n.x, e.y - 2.0 * n.y},
+                           {s.x - 2.0 * n.x, s.y - 2.0 * n.y}};
     static constexpr int cap_triangles[4][3] = {{0, 1, 5}, {1, 2, 4}, {1, 4, 5}, {2, 3, 4}};
     for (const auto &tri : cap_triangles) {
         for (int k : tri) glVertex3d(p[k].x, p[k].y, WALL_HEIGHT);

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "draw/frame.h"
-#include "world/field.h"
 #include "draw/scenery.h"
+#include "world/field.h"
 
 char window_title[256] = "";
 unsigned int bg_textures = 0;

@@ -138,79 +138,92 @@ using P = char *;
 
 // Each query and its payload format; the status is the query's own result.
 const query_row QUERIES[] = {
-    {'P', 0, [](int tid, int, P out, int n) {
+    {'P', 0,
+     [](int tid, int, P out, int n) {
          double x = 0.0, y = 0.0;
          int status = qt_position(tid, &x, &y);
          std::snprintf(out, n, "%lf %lf", x, y);
          return status;
      }},
-    {'D', 0, [](int tid, int, P out, int n) {
+    {'D', 0,
+     [](int tid, int, P out, int n) {
          double dir = 0.0;
          int status = qt_direction(tid, &dir);
          std::snprintf(out, n, "%lf", dir);
          return status;
      }},
-    {'M', 0, [](int tid, int, P out, int n) {
+    {'M', 0,
+     [](int tid, int, P out, int n) {
          int team = qt_my_team(tid);  // the team itself is the status too
          std::snprintf(out, n, "%d", team);
          return team;
      }},
-    {'F', 0, [](int tid, int, P out, int n) {
+    {'F', 0,
+     [](int tid, int, P out, int n) {
          int yn = 0, team = 0;
          int status = qt_finder(tid, &yn, &team);
          std::snprintf(out, n, "%d %d", yn, team);
          return status;
      }},
-    {'R', 5, [](int tid, int index, P out, int n) {
+    {'R', 5,
+     [](int tid, int index, P out, int n) {
          double dir = 0.0;
          int team = 0;
          int status = qt_angular_rader(tid, index, &dir, &team);
          std::snprintf(out, n, "%lf %d", dir, team);
          return status;
      }},
-    {'W', 0, [](int tid, int, P out, int n) {
+    {'W', 0,
+     [](int tid, int, P out, int n) {
          int left = 0, front = 0, right = 0;
          int status = qt_sonar(tid, &left, &front, &right);
          std::snprintf(out, n, "%d %d %d", left, front, right);
          return status;
      }},
-    {'A', 0, [](int tid, int, P out, int n) {
+    {'A', 0,
+     [](int tid, int, P out, int n) {
          int alive = 0;
          int status = qt_alive(tid, &alive);
          std::snprintf(out, n, "%d", alive);
          return status;
      }},
-    {'S', 0, [](int tid, int, P out, int n) {
+    {'S', 0,
+     [](int tid, int, P out, int n) {
          int score = 0;
          int status = qt_score(tid, &score);
          std::snprintf(out, n, "%d", score);
          return status;
      }},
-    {'T', 0, [](int, int, P out, int n) {
+    {'T', 0,
+     [](int, int, P out, int n) {
          unsigned long t = 0;
          int status = qf_elapsed_time(&t);
          std::snprintf(out, n, "%lu", t);
          return status;
      }},
-    {'N', 0, [](int, int, P out, int n) {
+    {'N', 0,
+     [](int, int, P out, int n) {
          int count = 0;
          int status = qf_n_turtle(&count);
          std::snprintf(out, n, "%d", count);
          return status;
      }},
-    {'C', 0, [](int tid, int, P out, int n) {
+    {'C', 0,
+     [](int tid, int, P out, int n) {
          int near = 0;
          int status = qt_n_coin(tid, &near);
          std::snprintf(out, n, "%d", near);
          return status;
      }},
-    {'O', 0, [](int tid, int, P out, int n) {
+    {'O', 0,
+     [](int tid, int, P out, int n) {
          int held = 0;
          int status = qt_my_coin(tid, &held);
          std::snprintf(out, n, "%d", held);
          return status;
      }},
-    {'B', 0, [](int tid, int, P out, int n) {
+    {'B', 0,
+     [](int tid, int, P out, int n) {
          unsigned int time = 0;
          char text[HEX_STEPS + 1] = {};
          int status = qt_team_msg(tid, &time, text);

@@ -11,11 +11,11 @@
 // One command's tokens and where it comes from. Tokens point into the command text: each
 // runs up to the next space or the end, and strtod / strtol stop there by themselves.
 struct command_args {
-    int cl;                 // client index
-    int tid;                // the client's turtle
-    const char *param[4];   // the first token, then param1..param3; "" when missing
-    const char *rest;       // everything after the first token and the spaces after it
-    double num[3];          // the row's numeric arguments, all finite
+    int cl;                // client index
+    int tid;               // the client's turtle
+    const char *param[4];  // the first token, then param1..param3; "" when missing
+    const char *rest;      // everything after the first token and the spaces after it
+    double num[3];         // the row's numeric arguments, all finite
 };
 
 inline constexpr char ANY_SUB = '\0';  // a row for every sub-letter the rows above it lack

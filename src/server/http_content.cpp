@@ -5,8 +5,8 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,10 +17,10 @@
 #include "server/httpd.h"
 
 // Compiled in from images/ and web/ (cmake/images.cmake).
-extern const unsigned char png_img0[], png_img1[], png_img2[], png_img3[], png_img4[],
-    png_img5[], png_img6[], png_img7[];
-extern const unsigned int png_img0_size, png_img1_size, png_img2_size, png_img3_size,
-    png_img4_size, png_img5_size, png_img6_size, png_img7_size;
+extern const unsigned char png_img0[], png_img1[], png_img2[], png_img3[], png_img4[], png_img5[],
+    png_img6[], png_img7[];
+extern const unsigned int png_img0_size, png_img1_size, png_img2_size, png_img3_size, png_img4_size,
+    png_img5_size, png_img6_size, png_img7_size;
 extern const char viewer_js[], three_min_js[];
 extern const unsigned int viewer_js_size, three_min_js_size;
 
@@ -80,9 +80,7 @@ void append_number(std::string &out, long long v) {
     out.append(buf, r.ptr);
 }
 void append_number(std::string &out, int v) { append_number(out, static_cast<long long>(v)); }
-void append_number(std::string &out, uint32_t v) {
-    append_number(out, static_cast<long long>(v));
-}
+void append_number(std::string &out, uint32_t v) { append_number(out, static_cast<long long>(v)); }
 
 // Appends "KEY":VALUE pairs; the first of an object is preceded by "{", later ones by ",".
 struct json_object {
@@ -368,7 +366,8 @@ std::string generate_html() {
     std::string page = msg_html_template1;
     const int n = n_jscript > 0 ? n_jscript : 2;
     for (int i = 0; i < n; i++) {
-        const char *url = n_jscript > 0 ? msg_jscript_srcp[i].c_str() : msg_template_jscript_srcp[i];
+        const char *url =
+            n_jscript > 0 ? msg_jscript_srcp[i].c_str() : msg_template_jscript_srcp[i];
         char tag[SCRIPT_TAG_CHARS + 1];
         std::snprintf(tag, sizeof tag, "<script type=\"text/javascript\" src=\"%s\"></script>\r\n",
                       url);

@@ -25,8 +25,8 @@ bool parse_request(const char *bytes, std::size_t n, http_request &out) {
         if (std::strncmp(line, "Connection:", 11) == 0) connection = line;
     }
     if (!seen_lf) return false;
-    out.keep = connection != nullptr && std::strncmp(connection, "Connection: close", 17) == 0
-                   ? -1 : 1;
+    out.keep =
+        connection != nullptr && std::strncmp(connection, "Connection: close", 17) == 0 ? -1 : 1;
 
     const char *line = buf.data();
     if (std::strlen(line) <= 2) return false;
@@ -45,8 +45,8 @@ bool parse_request(const char *bytes, std::size_t n, http_request &out) {
     if (const char *sp = std::strchr(line, ' '); sp != nullptr) {
         const char *start = sp + 1;
         const char *second = std::strchr(start, ' ');
-        std::size_t len = second != nullptr ? static_cast<std::size_t>(second - start) + 1
-                                            : std::strlen(start);
+        std::size_t len =
+            second != nullptr ? static_cast<std::size_t>(second - start) + 1 : std::strlen(start);
         if (len > static_cast<std::size_t>(HTTP_URI_CHARS)) len = HTTP_URI_CHARS;
         out.uri.assign(start, len);
     }

@@ -75,8 +75,8 @@ bool wait_readable(int fd, long &budget_ms) {
         pollfd p{fd, POLLIN, 0};
         const auto start = clock::now();
         const int r = ::poll(&p, 1, static_cast<int>(budget_ms));
-        budget_ms -= std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - start)
-                         .count();
+        budget_ms -=
+            std::chrono::duration_cast<std::chrono::milliseconds>(clock::now() - start).count();
         if (r > 0) return true;
         if (r == 0 || errno != EINTR) return false;
     }
@@ -182,8 +182,7 @@ bool send_response(int fd, const http_request &req, const container *body) {
     if (!with_body) return true;
     for (int at = 0; at < body->length; at += HTTP_PIECE_BYTES) {
         const int n = std::min(HTTP_PIECE_BYTES, body->length - at);
-        if (!send_piece(fd, body->data + at, static_cast<std::size_t>(n),
-                        at + n < body->length)) {
+        if (!send_piece(fd, body->data + at, static_cast<std::size_t>(n), at + n < body->length)) {
             std::fputs("error sending data to client\n", stderr);
             return false;
         }
@@ -201,8 +200,9 @@ int start_httpd(int port) {
         return -1;
     }
     if (!s.valid()) {
-        std::fprintf(stderr, failure == listen_failure::bind ? "httpd(): cannot bind to port %d\n"
-                                                              : "httpd(): cannot listen to port %d\n",
+        std::fprintf(stderr,
+                     failure == listen_failure::bind ? "httpd(): cannot bind to port %d\n"
+                                                     : "httpd(): cannot listen to port %d\n",
                      port);
         field_set_socket_error();
         return -1;

@@ -18,12 +18,12 @@
 
 inline constexpr int HTTP_PORT = 2280;
 inline constexpr int MAX_JSCRIPT = 10;
-inline constexpr int HTTP_RECEIVE_BYTES = 2048;   // one receive is one request
-inline constexpr int HTTP_URI_CHARS = 1001;       // longest URI taken from a request line
-inline constexpr int HTTP_PIECE_BYTES = 1024;     // a body is sent in pieces of this size
-inline constexpr int HTTP_IDLE_BUDGET_MS = 60000; // all idle waits of one connection together
-inline constexpr int HTTP_MAX_CONNECTIONS = 64;   // connection threads at once
-inline constexpr int HTML_PAGE_CHARS = 3265;      // longest viewer page
+inline constexpr int HTTP_RECEIVE_BYTES = 2048;    // one receive is one request
+inline constexpr int HTTP_URI_CHARS = 1001;        // longest URI taken from a request line
+inline constexpr int HTTP_PIECE_BYTES = 1024;      // a body is sent in pieces of this size
+inline constexpr int HTTP_IDLE_BUDGET_MS = 60000;  // all idle waits of one connection together
+inline constexpr int HTTP_MAX_CONNECTIONS = 64;    // connection threads at once
+inline constexpr int HTML_PAGE_CHARS = 3265;       // longest viewer page
 
 // Content type codes of container::mimetype.
 inline constexpr int MIME_HTML = 1;

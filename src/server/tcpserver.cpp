@@ -31,10 +31,10 @@ int server_socket = -1;
 namespace {
 
 // The pieces of the loop; only the server thread calls them.
-int accept_connection(int sv_sock);  // the new socket, or -1
+int accept_connection(int sv_sock);                    // the new socket, or -1
 int accept_socket(Socket s, const sockaddr_in &peer);  // the new socket, or -1
-int check_client_status();           // 0
-int receive_client_packet(int cl);   // bytes read; 0 or less: closed or broken
+int check_client_status();                             // 0
+int receive_client_packet(int cl);                     // bytes read; 0 or less: closed or broken
 void disconnect_client(int cl);
 void try_to_exec(int cl);
 
@@ -47,7 +47,7 @@ struct server_state {
     Socket listener;
     Socket wake;  // eventfd: a frame ended or a client was marked, look again now
     std::array<Socket, MAX_CLIENT> conns;
-    bool listener_ready = false;          // result of the last wait
+    bool listener_ready = false;            // result of the last wait
     std::array<short, MAX_CLIENT> ready{};  // poll revents of each client in the last wait
 };
 

@@ -15,9 +15,9 @@ inline constexpr int COMMAND_PORT = 2222;
 inline constexpr int CLIENT_OUTPUT_LIMIT = 64 * 1024;
 
 struct tcpclient {
-    int socket = -1;          // connected socket, -1 when the slot is free
-    sockaddr_in addr{};       // peer as accepted
-    int tid = -1;             // turtle driven, -1 when free
+    int socket = -1;                    // connected socket, -1 when the slot is free
+    sockaddr_in addr{};                 // peer as accepted
+    int tid = -1;                       // turtle driven, -1 when free
     char buffer[CLIENT_BUFFER_SIZE]{};  // received, not yet executed; zero-terminated
     int len = 0;
     // World-changing commands since the end of the last frame. Changed under
@@ -34,19 +34,19 @@ struct tcpclient {
 
 // Slots, nclient and every tid change on the server thread with frame_rendering_mutex held.
 extern tcpclient client_tab[MAX_CLIENT];
-extern int nclient;                            // slots in use, 0..MAX_CLIENT
-extern int server_socket;                       // listening socket, -1 when the port failed
+extern int nclient;        // slots in use, 0..MAX_CLIENT
+extern int server_socket;  // listening socket, -1 when the port failed
 
 // ---- Main thread ----
 // Opens the port on every address, links the server to the world's frames and disconnections,
 // and starts the server thread; on failure writes the init_socket() message, calls
 // field_set_socket_error() and starts nothing. Once per process. Only 127.0.0.1 is served
 // while private_mode is 1.
-void start_tcp_server(int port);      // port 0 picks a free one (tests)
-int tcp_server_port();                // the bound port, or -1 before start or after a failure
+void start_tcp_server(int port);  // port 0 picks a free one (tests)
+int tcp_server_port();            // the bound port, or -1 before start or after a failure
 
 // ---- Fuzzing and tests, with no server thread started ----
 // The client loop driven by hand: the same reading, splitting, executing and replying as the
 // server thread's, on sockets the caller made (a socket pair). Both take frame_rendering_mutex.
-int adopt_client(int fd);      // fd taken into a free slot as accepted, turtle spawned; slot or -1
-bool serve_client(int cl);     // one read and its commands; false once the client is closed
+int adopt_client(int fd);   // fd taken into a free slot as accepted, turtle spawned; slot or -1
+bool serve_client(int cl);  // one read and its commands; false once the client is closed

@@ -8,32 +8,32 @@
 #include "world/world.h"
 
 // ---- Constants: speeds and durations count frames ----
-inline constexpr double BULLET_SPEED = 2.0;          // field units per frame along bheading
-inline constexpr double HIT_RADIUS2 = 100.0;         // squared: bullet point to target centre
-inline constexpr int SHOT_COST = 1;                  // points
-inline constexpr int HIT_REWARD = 11;                // points to the shooter
-inline constexpr int HIT_LOSS = 30;                  // points from the target
+inline constexpr double BULLET_SPEED = 2.0;            // field units per frame along bheading
+inline constexpr double HIT_RADIUS2 = 100.0;           // squared: bullet point to target centre
+inline constexpr int SHOT_COST = 1;                    // points
+inline constexpr int HIT_REWARD = 11;                  // points to the shooter
+inline constexpr int HIT_LOSS = 30;                    // points from the target
 inline constexpr double DOUGHNUT_REWARD_RANGE = 40.0;  // shooter centre to doughnut centre
 inline constexpr int EXPLOSION_FRAMES = 50;
-inline constexpr int FIREBALL_LAST_TTL = 35;         // the fireball shows while ttl > 35
+inline constexpr int FIREBALL_LAST_TTL = 35;  // the fireball shows while ttl > 35
 inline constexpr int HIT_FLASH_FRAMES = 25;
-inline constexpr double ROBOT_STEP = 0.15;           // field units per frame
-inline constexpr double ROBOT_MARGIN = 10.0;         // inside each field bound
-inline constexpr double ROBOT_WALL_TURN_SPREAD = 100.0;  // degrees, -50..50 at the margin
-inline constexpr double ROBOT_TURN_AROUND = 180.0;       // degrees, after a refused step
+inline constexpr double ROBOT_STEP = 0.15;                // field units per frame
+inline constexpr double ROBOT_MARGIN = 10.0;              // inside each field bound
+inline constexpr double ROBOT_WALL_TURN_SPREAD = 100.0;   // degrees, -50..50 at the margin
+inline constexpr double ROBOT_TURN_AROUND = 180.0;        // degrees, after a refused step
 inline constexpr double ROBOT_TURN_AROUND_SPREAD = 10.0;  // degrees, +-5
 inline constexpr double ROBOT_FIRE_CHANCE = 0.002;        // per frame
 
 // What one slot's battle steps of this frame leave for the frame to draw. Each step fills its
 // own part; a default-constructed value draws nothing.
 struct battle_draw {
-    bool bullet = false;    // bullet body at bullet_at
+    bool bullet = false;  // bullet body at bullet_at
     position bullet_at{};
-    bool burst = false;     // wall-impact burst at burst_at, in this frame only
+    bool burst = false;  // wall-impact burst at burst_at, in this frame only
     position burst_at{};
     int explosion_ttl = 0;  // countdown before this frame's explosion step, 50..1; 0 = none
     position explosion_at{};
-    int flash_bttf = 0;     // countdown before this frame's hit-flash step, 25..1; 0 = none
+    int flash_bttf = 0;  // countdown before this frame's hit-flash step, 25..1; 0 = none
     position flash_at{};
 
     bool fireball() const { return explosion_ttl > FIREBALL_LAST_TTL; }

@@ -205,7 +205,7 @@ int field_toggle_private_mode() {
 std::string capture_file_name(const char *home, unsigned long tick) {
     char base[64];
     std::snprintf(base, sizeof base, "kelpmoor-capture-%ld.png", static_cast<long>(tick));
-    struct stat st{};
+    struct stat st {};
     if (home != nullptr && home[0] != '\0' && stat(home, &st) == 0) {
         return std::string(home) + "/" + base;
     }
@@ -236,4 +236,3 @@ void field_reset_world() {
     turtle_field_is_cleared = 0;
     menuitem_need_to_change = 0;
 }
-

@@ -9,7 +9,7 @@
 namespace {
 
 inline constexpr double DEGENERATE_LENGTH2 = 0.00001;  // squared length of a point-like segment
-inline constexpr double COIN_CELL_SCALE = 0.03125;      // 1 / 32 units per cell
+inline constexpr double COIN_CELL_SCALE = 0.03125;     // 1 / 32 units per cell
 
 double deg2rad(double angle) { return angle * PI / 180.0; }
 // Hit distance of a radius-10 disc at C moving along u against the circle of radius 10 around

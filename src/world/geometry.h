@@ -5,7 +5,7 @@
 
 inline constexpr double PI = 3.141592653589793;
 inline constexpr double NO_HIT_DISTANCE = 3.4028234663852886e38;  // largest float, as double
-inline constexpr double BODY_RADIUS = 10.0;  // a turtle's disc, against walls
+inline constexpr double BODY_RADIUS = 10.0;                       // a turtle's disc, against walls
 
 // ---- Distance geometry (pure) ----
 // How far a radius-10 disc at (xc, yc) can travel along angle (degrees) before touching the
@@ -24,5 +24,5 @@ void dist_halfline_to_point(double x0, double y0, double x1, double y1, double p
 
 // ---- Coin grid cells and random source ----
 inline constexpr int COINMAP_SIZE = 16;  // cells per axis, 32 units each
-int coin_cell(double v);  // cell index of a coordinate, clamped into 0..15 (NaN: 0)
-double drand();  // random() / 2147483647.0, 0..1 both ends possible
+int coin_cell(double v);                 // cell index of a coordinate, clamped into 0..15 (NaN: 0)
+double drand();                          // random() / 2147483647.0, 0..1 both ends possible

@@ -4,7 +4,7 @@
 
 #include <array>
 
-inline constexpr int MAZE_VERTICES = 17;  // per axis
+inline constexpr int MAZE_VERTICES = 17;                                       // per axis
 extern std::array<std::array<int, MAZE_VERTICES>, MAZE_VERTICES> maze_vertex;  // [x][y] sticks
 void generate_boundary_wall();  // appends the 8 boundary records
 void generate_maze();           // maze_vertex, up to 225 sticks (450 records), 4 doughnuts

@@ -1,5 +1,5 @@
-// paint.h (world): what turtles leave on the floor: pen trails, points, filled polygons, printed text
-// and calligraphic brush strokes, burnt into the paint layer once per frame.
+// paint.h (world): what turtles leave on the floor: pen trails, points, filled polygons, printed
+// text and calligraphic brush strokes, burnt into the paint layer once per frame.
 //
 // This is the GL-free side: it decides what a turtle paints, updates its painting state and
 // computes every shape and brush dab (paint_state.cpp, paint_brush.cpp). draw/paint.h draws the
@@ -41,8 +41,8 @@ struct pen_vertex {
 // The newest line, point or filled polygon of one turtle, in the order GL draws it.
 struct pen_shape {
     pen_kind kind = pen_kind::none;
-    double size = 1.0;                  // line width or point size in pixels (width[1])
-    int nvertex = 0;                    // 0 when there is nothing to draw (fill with nstroke <= 1)
+    double size = 1.0;  // line width or point size in pixels (width[1])
+    int nvertex = 0;    // 0 when there is nothing to draw (fill with nstroke <= 1)
     std::array<pen_vertex, 6> vertex{};
 };
 
@@ -56,13 +56,13 @@ enum class brush_work { none, step, close };  // running brush step, or the clos
 // What one turtle must draw in this frame, decided and recorded by paint_decide.
 struct paint_report {
     int tid = -1;
-    bool alive = false;        // the slot was in use; nothing at all is drawn otherwise
-    pen_shape pen;             // line, point or fill; kind none when not due
+    bool alive = false;  // the slot was in use; nothing at all is drawn otherwise
+    pen_shape pen;       // line, point or fill; kind none when not due
     brush_work brush = brush_work::none;
-    bool text = false;         // msg below is to be printed
-    char msg[129] = {};        // copy of the message, which the turtle no longer holds
-    color msg_col{};           // col[0] when the message was taken
-    position msg_pos{};        // pos[0] when the message was taken
+    bool text = false;   // msg below is to be printed
+    char msg[129] = {};  // copy of the message, which the turtle no longer holds
+    color msg_col{};     // col[0] when the message was taken
+    position msg_pos{};  // pos[0] when the message was taken
 };
 
 // One turtle's painting step without drawing: advances nstroke, sets the painted bit, clears
@@ -74,31 +74,30 @@ paint_report paint_decide(int tid);
 // Sizes and positions in field units, angles in degrees, colours 0..1. Each piece stamps at
 // most 513 dabs into the sink; a zero-length segment makes a curve piece straight.
 int strokeStyle(double length, double width, double angle, int last_stroke);  // style 0..7
-double thickness(double dratio, int style);  // profile factor at dratio 0..1; 1 for style 0
-double vshift(double dratio, int style);      // upward shift in base sizes; 0 but for style 6
+double thickness(double dratio, int style);       // profile factor at dratio 0..1; 1 for style 0
+double vshift(double dratio, int style);          // upward shift in base sizes; 0 but for style 6
 int brush_intervals(double length, double size);  // 1..512 intervals for a piece
 // Straight piece 0 -> 1; one dab at point 0 when shorter than 1.1; last_stroke tapers it.
-void brushLine(double x0, double y0, double size0, double x1, double y1, double size1,
-               double r, double g, double b, int last_stroke, dab_sink sink);
+void brushLine(double x0, double y0, double size0, double x1, double y1, double size1, double r,
+               double g, double b, int last_stroke, dab_sink sink);
 // Curve 0 -> 1 arriving towards point 2 (s2 unused).
 void drawCurve3(double x0, double y0, double s0, double x1, double y1, double s1, double x2,
                 double y2, double s2, double r, double g, double b, dab_sink sink);
 // Curve 1 -> 2 with the tangents 2 - 0 at point 1 and 3 - 1 at point 2 (s0, s3 unused).
 void drawCurve4(double x0, double y0, double s0, double x1, double y1, double s1, double x2,
-                double y2, double s2, double x3, double y3, double s3, double r, double g,
-                double b, dab_sink sink);
+                double y2, double s2, double x3, double y3, double s3, double r, double g, double b,
+                dab_sink sink);
 // Curve 1 -> 2 leaving point 1 in the direction 0 -> 1.
 void drawCurve3asLastStroke(double x0, double y0, double s0, double x1, double y1, double s1,
                             double x2, double y2, double s2, double r, double g, double b,
                             dab_sink sink);
 // Closing stroke over three points, its end shaped by the last direction.
-void brushLine2(double x0, double y0, double size0, double x1, double y1, double size1,
-                double x2, double y2, double size2, double r, double g, double b,
-                dab_sink sink);
+void brushLine2(double x0, double y0, double size0, double x1, double y1, double size1, double x2,
+                double y2, double size2, double r, double g, double b, dab_sink sink);
 // Closing stroke over four points: the piece 0 -> 1, then the rest by the last direction.
-void brushLine3(double x0, double y0, double size0, double x1, double y1, double size1,
-                double x2, double y2, double size2, double x3, double y3, double size3,
-                double r, double g, double b, dab_sink sink);
+void brushLine3(double x0, double y0, double size0, double x1, double y1, double size1, double x2,
+                double y2, double size2, double x3, double y3, double size3, double r, double g,
+                double b, dab_sink sink);
 // The brush work of ttl[tid] for its current history and nstroke: a running step
 // (last_stroke 0, painted only from nstroke 4) or the closing stroke (last_stroke 1).
 void paint_by_brush(int tid, int last_stroke, dab_sink sink);

@@ -41,17 +41,15 @@ double bezier(double p, double c, double q, double t) {
 }
 
 // Stamps the quadratic curve P -> Q with control C, sizes interpolated the same way.
-void stamp_quadratic(vec2 p, vec2 c, vec2 q, double sp, double sc, double sq, int n,
-                     color col, dab_sink sink) {
+void stamp_quadratic(vec2 p, vec2 c, vec2 q, double sp, double sc, double sq, int n, color col,
+                     dab_sink sink) {
     double dt = 1.0 / n;
     for (double t = 0.0; t <= 1.0; t += dt) {
-        stamp(sink, bezier(p.x, c.x, q.x, t), bezier(p.y, c.y, q.y, t),
-              bezier(sp, sc, sq, t), col);
+        stamp(sink, bezier(p.x, c.x, q.x, t), bezier(p.y, c.y, q.y, t), bezier(sp, sc, sq, t), col);
     }
 }
 
-void brush_line(vec2 p0, double s0, vec2 p1, double s1, color c, int last_stroke,
-                dab_sink sink) {
+void brush_line(vec2 p0, double s0, vec2 p1, double s1, color c, int last_stroke, dab_sink sink) {
     brushLine(p0.x, p0.y, s0, p1.x, p1.y, s1, c.r, c.g, c.b, last_stroke, sink);
 }
 
@@ -62,8 +60,7 @@ void draw_curve3(vec2 p0, double s0, vec2 p1, double s1, vec2 p2, double s2, col
 
 void draw_curve3_last(vec2 p0, double s0, vec2 p1, double s1, vec2 p2, double s2, color c,
                       dab_sink sink) {
-    drawCurve3asLastStroke(p0.x, p0.y, s0, p1.x, p1.y, s1, p2.x, p2.y, s2, c.r, c.g, c.b,
-                           sink);
+    drawCurve3asLastStroke(p0.x, p0.y, s0, p1.x, p1.y, s1, p2.x, p2.y, s2, c.r, c.g, c.b, sink);
 }
 
 }  // namespace
@@ -96,23 +93,18 @@ int strokeStyle(double length, double width, double angle, int last_stroke) {
 double thickness(double dratio, int style) {
     double t = dratio;
     switch (style) {
-    case 1:
-        return 1.0 - 0.7 * (t + 0.2) * (1.0 - t);
+    case 1: return 1.0 - 0.7 * (t + 0.2) * (1.0 - t);
     case 2:
-    case 3:
-        return 1.0 - std::sqrt(t);
+    case 3: return 1.0 - std::sqrt(t);
     case 4:
-    case 7:
-        return 1.0 - t;
-    case 5:
-        return 1.0 - std::pow(t, 1.5);
+    case 7: return 1.0 - t;
+    case 5: return 1.0 - std::pow(t, 1.5);
     case 6:
         if (t < 0.5) {
             return std::exp(1.7 * t);
         }
         return std::exp(0.85) * (1.0 - std::pow(t, 1.3)) * 1.6;
-    default:
-        return 1.0;
+    default: return 1.0;
     }
 }
 
@@ -124,14 +116,14 @@ double vshift(double dratio, int style) {
 }
 
 int brush_intervals(double length, double size) {
-    double q = std::floor(length / ((std::fabs(size) + BRUSH_SIZE_OFFSET) / BRUSH_SPACING_DIVISOR))
-               + 1.0;
+    double q =
+        std::floor(length / ((std::fabs(size) + BRUSH_SIZE_OFFSET) / BRUSH_SPACING_DIVISOR)) + 1.0;
     // Written so that a NaN or huge quotient also ends at the cap.
     return q < BRUSH_MAX_INTERVALS ? std::max(1, static_cast<int>(q)) : BRUSH_MAX_INTERVALS;
 }
 
-void brushLine(double x0, double y0, double size0, double x1, double y1, double size1,
-               double r, double g, double b, int last_stroke, dab_sink sink) {
+void brushLine(double x0, double y0, double size0, double x1, double y1, double size1, double r,
+               double g, double b, int last_stroke, dab_sink sink) {
     color c{r, g, b};
     vec2 d{x1 - x0, y1 - y0};
     double l = len(d);
@@ -167,15 +159,14 @@ void drawCurve3(double x0, double y0, double s0, double x1, double y1, double s1
         double k = BRUSH_CONTROL_FACTOR * (l01 / l12);
         ctrl = {p1.x - k * d12.x, p1.y - k * d12.y};
     }
-    stamp_quadratic(p0, ctrl, p1, s0, (s0 + s1) / 2.0, s1, brush_intervals(l01, s0), col,
-                    sink);
+    stamp_quadratic(p0, ctrl, p1, s0, (s0 + s1) / 2.0, s1, brush_intervals(l01, s0), col, sink);
 }
 
 // An undefined bend at either end (a zero-length segment) takes the same fallback as a sharp
 // one; parallel tangents have no intersection, so their control point is the chord's midpoint.
 void drawCurve4(double x0, double y0, double s0, double x1, double y1, double s1, double x2,
-                double y2, double s2, double x3, double y3, double s3, double r, double g,
-                double b, dab_sink sink) {
+                double y2, double s2, double x3, double y3, double s3, double r, double g, double b,
+                dab_sink sink) {
     (void)s0;
     color col{r, g, b};
     vec2 p0{x0, y0}, p1{x1, y1}, p2{x2, y2}, p3{x3, y3};
@@ -223,13 +214,11 @@ void drawCurve3asLastStroke(double x0, double y0, double s0, double x1, double y
         double k = BRUSH_CONTROL_FACTOR * (l12 / l01);
         ctrl = {p1.x + k * d01.x, p1.y + k * d01.y};
     }
-    stamp_quadratic(p1, ctrl, p2, s1, (s0 + s1) / 2.0, s2, brush_intervals(l12, s1), col,
-                    sink);
+    stamp_quadratic(p1, ctrl, p2, s1, (s0 + s1) / 2.0, s2, brush_intervals(l12, s1), col, sink);
 }
 
-void brushLine2(double x0, double y0, double size0, double x1, double y1, double size1,
-                double x2, double y2, double size2, double r, double g, double b,
-                dab_sink sink) {
+void brushLine2(double x0, double y0, double size0, double x1, double y1, double size1, double x2,
+                double y2, double size2, double r, double g, double b, dab_sink sink) {
     color col{r, g, b};
     vec2 p0{x0, y0}, p1{x1, y1}, p2{x2, y2};
     vec2 d01 = sub(p1, p0), d12 = sub(p2, p1);
@@ -245,8 +234,8 @@ void brushLine2(double x0, double y0, double size0, double x1, double y1, double
         return;
     }
     int style = strokeStyle(l12, size1, direction_degrees(d12), 1);
-    if (direction_cosine(d01, d12) < BRUSH_SHARP_COS_LAST || style == 1 || style == 2
-        || style == 3) {
+    if (direction_cosine(d01, d12) < BRUSH_SHARP_COS_LAST || style == 1 || style == 2 ||
+        style == 3) {
         brush_line(p0, size0, p1, size1, col, 0, sink);
         brush_line(p1, size1, p2, size2, col, 1, sink);
         return;
@@ -262,9 +251,9 @@ void brushLine2(double x0, double y0, double size0, double x1, double y1, double
     }
 }
 
-void brushLine3(double x0, double y0, double size0, double x1, double y1, double size1,
-                double x2, double y2, double size2, double x3, double y3, double size3,
-                double r, double g, double b, dab_sink sink) {
+void brushLine3(double x0, double y0, double size0, double x1, double y1, double size1, double x2,
+                double y2, double size2, double x3, double y3, double size3, double r, double g,
+                double b, dab_sink sink) {
     color col{r, g, b};
     vec2 p0{x0, y0}, p1{x1, y1}, p2{x2, y2}, p3{x3, y3};
     draw_curve3(p0, size0, p1, size1, p2, size2, col, sink);
@@ -281,8 +270,8 @@ void brushLine3(double x0, double y0, double size0, double x1, double y1, double
         return;
     }
     int style = strokeStyle(l23, size2, direction_degrees(d23), 1);
-    if (direction_cosine(d12, d23) < BRUSH_SHARP_COS_LAST || style == 1 || style == 2
-        || style == 3) {
+    if (direction_cosine(d12, d23) < BRUSH_SHARP_COS_LAST || style == 1 || style == 2 ||
+        style == 3) {
         draw_curve3_last(p0, size0, p1, size1, p2, size2, col, sink);
         brush_line(p2, size2, p3, size3, col, 1, sink);
         return;
@@ -304,22 +293,22 @@ void paint_by_brush(int tid, int last_stroke, dab_sink sink) {
         }
         const color &c = t.col[4];
         if (n == 4) {
-            drawCurve3(p[3].x, p[3].y, w[4], p[2].x, p[2].y, w[3], p[1].x, p[1].y, w[2], c.r,
-                       c.g, c.b, sink);
+            drawCurve3(p[3].x, p[3].y, w[4], p[2].x, p[2].y, w[3], p[1].x, p[1].y, w[2], c.r, c.g,
+                       c.b, sink);
         } else {
-            drawCurve4(p[4].x, p[4].y, w[5], p[3].x, p[3].y, w[4], p[2].x, p[2].y, w[3],
-                       p[1].x, p[1].y, w[2], c.r, c.g, c.b, sink);
+            drawCurve4(p[4].x, p[4].y, w[5], p[3].x, p[3].y, w[4], p[2].x, p[2].y, w[3], p[1].x,
+                       p[1].y, w[2], c.r, c.g, c.b, sink);
         }
         return;
     }
     if (n >= 4) {
         const color &c = t.col[4];
-        brushLine3(p[3].x, p[3].y, w[4], p[2].x, p[2].y, w[3], p[1].x, p[1].y, w[2], p[0].x,
-                   p[0].y, w[1], c.r, c.g, c.b, sink);
+        brushLine3(p[3].x, p[3].y, w[4], p[2].x, p[2].y, w[3], p[1].x, p[1].y, w[2], p[0].x, p[0].y,
+                   w[1], c.r, c.g, c.b, sink);
     } else if (n == 3) {
         const color &c = t.col[3];
-        brushLine2(p[2].x, p[2].y, w[3], p[1].x, p[1].y, w[2], p[0].x, p[0].y, w[1], c.r, c.g,
-                   c.b, sink);
+        brushLine2(p[2].x, p[2].y, w[3], p[1].x, p[1].y, w[2], p[0].x, p[0].y, w[1], c.r, c.g, c.b,
+                   sink);
     } else {
         const color &c = t.col[2];
         brushLine(p[1].x, p[1].y, w[2], p[0].x, p[0].y, w[1], c.r, c.g, c.b, last_stroke, sink);

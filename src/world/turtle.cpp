@@ -11,15 +11,15 @@
 namespace {
 
 inline constexpr int SPAWN_CANDIDATES = 20;
-inline constexpr double MAZE_CELL = 32.0;               // spawn cell width in maze mode
-inline constexpr double MAZE_SPAWN_CLEARANCE = 10.0;    // from slots and walls
-inline constexpr double OPEN_SPAWN_SPREAD = 491.0;      // spawn within +-245.5
+inline constexpr double MAZE_CELL = 32.0;             // spawn cell width in maze mode
+inline constexpr double MAZE_SPAWN_CLEARANCE = 10.0;  // from slots and walls
+inline constexpr double OPEN_SPAWN_SPREAD = 491.0;    // spawn within +-245.5
 inline constexpr double OPEN_SPAWN_CLEARANCE = 20.0;
 inline constexpr double OPEN_SPAWN_HEADING_SPREAD = 180.0;  // degrees, -90..90
-inline constexpr double OBJECT_CLEARANCE = 20.0;        // set_object_at refuses at or below
-inline constexpr double JUMP_CLEARANCE = 20.0;          // around the jumping turtle
-inline constexpr double JUMP_WALL_CLEARANCE = 10.0;     // target from walls, bounded-area mode
-inline constexpr double WALL_HIT_DISTANCE = 5.0;        // is_hitting_wall
+inline constexpr double OBJECT_CLEARANCE = 20.0;            // set_object_at refuses at or below
+inline constexpr double JUMP_CLEARANCE = 20.0;              // around the jumping turtle
+inline constexpr double JUMP_WALL_CLEARANCE = 10.0;         // target from walls, bounded-area mode
+inline constexpr double WALL_HIT_DISTANCE = 5.0;            // is_hitting_wall
 // Largest heading magnitude a turn may leave, degrees: beyond it the heading's conversion to
 // radians loses every digit of the angle, and a step could never be taken again.
 inline constexpr double MAX_HEADING_MAGNITUDE = 1e15;
@@ -27,8 +27,8 @@ inline constexpr double MAX_HEADING_MAGNITUDE = 1e15;
 // When each zombie lost its client, by a counter: the oldest gives up its slot first.
 uint64_t zombies_made = 0;
 std::array<uint64_t, NTURTLE> zombie_since{};
-inline constexpr double BATTLE_MAX_STEP = 2.0;          // units, either sign
-inline constexpr double BATTLE_MAX_TURN = 3.0;          // degrees, either sign
+inline constexpr double BATTLE_MAX_STEP = 2.0;  // units, either sign
+inline constexpr double BATTLE_MAX_TURN = 3.0;  // degrees, either sign
 inline constexpr uint32_t OBJECT_LATCHES = ST_LATCH_TURTLE | ST_LATCH_DOUGHNUT | ST_LATCH_STONE;
 inline constexpr uint32_t ALL_LATCHES = OBJECT_LATCHES | ST_LATCH_WALL;
 inline constexpr uint32_t IMMOVABLE = ST_ZOMBIE | ST_STONE | ST_DOUGHNUT;
@@ -389,8 +389,8 @@ int check_how_far_it_can_go(int tid, double dist_to_go, double *dist_possible, i
         if (!(h <= CONTACT_DISTANCE)) {
             continue;
         }
-        double d = std::hypot(fx - x0, fy - y0) -
-                   std::sqrt(CONTACT_DISTANCE * CONTACT_DISTANCE - h * h);
+        double d =
+            std::hypot(fx - x0, fy - y0) - std::sqrt(CONTACT_DISTANCE * CONTACT_DISTANCE - h * h);
         if (d < best_d) {
             best_d = d;
             best_slot = i;

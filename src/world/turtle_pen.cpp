@@ -1,16 +1,16 @@
 // turtle_pen.cpp: a turtle's pen, team, name, floor text, team messages and event word.
 #include <cstring>
 
-#include "world/world.h"
 #include "world/turtle.h"
+#include "world/world.h"
 
 namespace {
 
-inline constexpr std::size_t NAME_MAX_CHARS = 128;       // turtle::name holds 129 bytes
-inline constexpr std::size_t PRINT_MAX_CHARS = 127;      // longest text turtle::msg accepts
-inline constexpr std::size_t TEAM_MSG_MAX_CHARS = 128;   // stored on a board, and read back
-inline constexpr uint32_t TEAM_BOARD_LOCKED = 0x1;       // teaminfo::status: posting refused
-inline constexpr int FIRST_TEAM = 1, LAST_TEAM = 4;      // teams a turtle may join
+inline constexpr std::size_t NAME_MAX_CHARS = 128;      // turtle::name holds 129 bytes
+inline constexpr std::size_t PRINT_MAX_CHARS = 127;     // longest text turtle::msg accepts
+inline constexpr std::size_t TEAM_MSG_MAX_CHARS = 128;  // stored on a board, and read back
+inline constexpr uint32_t TEAM_BOARD_LOCKED = 0x1;      // teaminfo::status: posting refused
+inline constexpr int FIRST_TEAM = 1, LAST_TEAM = 4;     // teams a turtle may join
 
 bool is_zombie(int tid) { return (ttl[tid].status & ST_ZOMBIE) != 0; }
 

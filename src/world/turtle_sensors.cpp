@@ -2,8 +2,8 @@
 #include <cmath>
 
 #include "world/geometry.h"
-#include "world/world.h"
 #include "world/turtle.h"
+#include "world/world.h"
 
 namespace {
 

@@ -81,4 +81,3 @@ void init_teaminfo() {
 void refresh_teaminfo() {
     for (auto &t : teams) t.status = 0;
 }
-

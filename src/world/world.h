@@ -21,11 +21,11 @@
 #include "world/geometry.h"
 
 // ---- Constants ----------------------------------------------------------------------------
-inline constexpr int NTURTLE = 30;   // slots of ttl
-inline constexpr int NWALL = 700;    // records of walls
-inline constexpr int NCOIN = 300;    // records of coins
-inline constexpr int NTEAM = 5;      // team boards 0..4
-inline constexpr int NHISTORY = 7;   // pen history entries, 0 = current
+inline constexpr int NTURTLE = 30;       // slots of ttl
+inline constexpr int NWALL = 700;        // records of walls
+inline constexpr int NCOIN = 300;        // records of coins
+inline constexpr int NTEAM = 5;          // team boards 0..4
+inline constexpr int NHISTORY = 7;       // pen history entries, 0 = current
 inline constexpr int WINDOW_SIZE = 512;  // pixels; one field unit per pixel in the top view
 
 // Bits of turtle::status.
@@ -36,7 +36,7 @@ inline constexpr uint32_t ST_FILL_MODE = 0x8;
 inline constexpr uint32_t ST_BRUSH_MODE = 0x10;
 inline constexpr uint32_t ST_BULLET = 0x80;
 inline constexpr uint32_t ST_ZOMBIE = 0x100;
-inline constexpr uint32_t ST_SYSTEM = 0x200;    // driven by the program (robots, spawned doughnuts)
+inline constexpr uint32_t ST_SYSTEM = 0x200;  // driven by the program (robots, spawned doughnuts)
 inline constexpr uint32_t ST_STONE = 0x400;
 inline constexpr uint32_t ST_DOUGHNUT = 0x800;
 inline constexpr uint32_t ST_PAINTED = 0x1000;     // newest pen segment is on the floor
@@ -72,32 +72,32 @@ struct color {
 };
 
 struct turtle {
-    int cid;                              // client index, -1 when no client drives it
-    double heading;                       // degrees, counter-clockwise from +x, never normalised
-    std::array<position, NHISTORY> pos;   // pen history, 0 = current, newest first
-    std::array<color, NHISTORY> col;      // pen colour of each history point
-    std::array<double, NHISTORY> width;   // pen width of each history point
-    double bheading;                      // degrees, direction of the bullet in flight
-    position bullet;                      // bullet in flight, or place of its hit flash
-    int ttl;                              // dying countdown in frames, 0 = not dying
-    int bttf;                             // hit-flash countdown in frames
-    int score;                            // 100 at spawn
-    int team;                             // 0..4, 0 = no team
-    double frange;                        // finder range, 20.0 at spawn
-    uint32_t status;                      // ST_* bits
-    uint32_t event;                       // EV_* bits not yet reported
-    uint32_t eventmask;                   // EV_* bits that are reported
-    int target_of_rader;                  // slot last caught by the radar, or -1
-    int target_of_finder;                 // slot last caught by the finder, or -1
-    int ndonut;                           // doughnuts created, at most 10
-    int ncoin;                            // coins held
-    int nstroke;                          // painting steps since the pen went down
-    char msg[129];                        // text to print on the floor at the next frame
-    char name[129];                       // shown below the turtle
+    int cid;                             // client index, -1 when no client drives it
+    double heading;                      // degrees, counter-clockwise from +x, never normalised
+    std::array<position, NHISTORY> pos;  // pen history, 0 = current, newest first
+    std::array<color, NHISTORY> col;     // pen colour of each history point
+    std::array<double, NHISTORY> width;  // pen width of each history point
+    double bheading;                     // degrees, direction of the bullet in flight
+    position bullet;                     // bullet in flight, or place of its hit flash
+    int ttl;                             // dying countdown in frames, 0 = not dying
+    int bttf;                            // hit-flash countdown in frames
+    int score;                           // 100 at spawn
+    int team;                            // 0..4, 0 = no team
+    double frange;                       // finder range, 20.0 at spawn
+    uint32_t status;                     // ST_* bits
+    uint32_t event;                      // EV_* bits not yet reported
+    uint32_t eventmask;                  // EV_* bits that are reported
+    int target_of_rader;                 // slot last caught by the radar, or -1
+    int target_of_finder;                // slot last caught by the finder, or -1
+    int ndonut;                          // doughnuts created, at most 10
+    int ncoin;                           // coins held
+    int nstroke;                         // painting steps since the pen went down
+    char msg[129];                       // text to print on the floor at the next frame
+    char name[129];                      // shown below the turtle
 };
 
 struct wall {
-    int wid;          // never assigned, stays 0
+    int wid;  // never assigned, stays 0
     position startp;
     position endp;
     position normal;  // unit, 90 degrees counter-clockwise from startp -> endp
@@ -105,7 +105,7 @@ struct wall {
 };
 
 struct coin {
-    int id;           // own index in coins
+    int id;  // own index in coins
     position pos;
     int order;        // stacking rank on the field, 0 = oldest; -1 when not on the field
     coin *coinp;      // next coin in the same coin-grid cell, or nullptr
@@ -152,8 +152,8 @@ extern int field_is_painted;         // something reached the paint layer in thi
 extern int disp_help, disp_score, disp_name;
 extern int menuitem_need_to_change;
 extern std::atomic<int> socket_error_occurred;
-extern double view_rotation_angle;  // degrees, -180..180
-extern double view_fov_angle;       // degrees, 15..60
+extern double view_rotation_angle;        // degrees, -180..180
+extern double view_fov_angle;             // degrees, 15..60
 extern std::array<int, NCOIN> coin_list;  // per frame: order -> coin index, or -1
 extern std::string capture_request;       // file the next frame writes, empty for none
 

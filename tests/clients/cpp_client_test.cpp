@@ -71,20 +71,33 @@ TEST(AgainstArena, EveryCommandAndQuery) {
     EXPECT_EQ(p.x, 0.0);
     EXPECT_EQ(p.y, 0.0);
     std::vector<std::function<Reply()>> commands = {
-        [&] { return t.forward(10); }, [&] { return t.back(5); },
-        [&] { return t.left(90); }, [&] { return t.right(45); },
-        [&] { return t.head('n'); }, [&] { return t.jump(-20, 30); },
-        [&] { return t.jump_by(5, 5); }, [&] { return t.pen_down(); },
-        [&] { return t.color(0, 0.5, 1); }, [&] { return t.width(2); },
-        [&] { return t.line_style("brush"); }, [&] { return t.print_text("Hi \xc3\xbc"); },
-        [&] { return t.name("spiral;bot"); }, [&] { return t.line_style("line"); },
-        [&] { return t.pen_up(); }, [&] { return t.join_team(2); },
-        [&] { return t.post("hello board"); }, [&] { return t.enable_events(0xFFFF); },
+        [&] { return t.forward(10); },
+        [&] { return t.back(5); },
+        [&] { return t.left(90); },
+        [&] { return t.right(45); },
+        [&] { return t.head('n'); },
+        [&] { return t.jump(-20, 30); },
+        [&] { return t.jump_by(5, 5); },
+        [&] { return t.pen_down(); },
+        [&] { return t.color(0, 0.5, 1); },
+        [&] { return t.width(2); },
+        [&] { return t.line_style("brush"); },
+        [&] { return t.print_text("Hi \xc3\xbc"); },
+        [&] { return t.name("spiral;bot"); },
+        [&] { return t.line_style("line"); },
+        [&] { return t.pen_up(); },
+        [&] { return t.join_team(2); },
+        [&] { return t.post("hello board"); },
+        [&] { return t.enable_events(0xFFFF); },
         [&] { return t.disable_events(kelpmoor::SEEN_BY_RADAR); },
-        [&] { return t.finder_range(50); }, [&] { return t.noop(); },
-        [&] { return t.borrow_coins(); }, [&] { return t.drop_coin(); },
-        [&] { return t.pick_coin(); }, [&] { return t.clear_floor(); },
-        [&] { return t.reset(); }, [&] { return t.home(); },
+        [&] { return t.finder_range(50); },
+        [&] { return t.noop(); },
+        [&] { return t.borrow_coins(); },
+        [&] { return t.drop_coin(); },
+        [&] { return t.pick_coin(); },
+        [&] { return t.clear_floor(); },
+        [&] { return t.reset(); },
+        [&] { return t.home(); },
         [&] { return t.floor_color(0.1, 0.1, 0.2); },
     };
     for (std::size_t i = 0; i < commands.size(); i++) {
@@ -183,7 +196,8 @@ TEST(AgainstFakeServers, ServerClosingMidReplyThrowsAtOnce) {
         FAIL() << "no error";
     } catch (const kelpmoor::ConnectionClosed &e) {
         EXPECT_NE(std::string(e.what()).find("2 replies awaited (one cut short)"),
-                  std::string::npos) << e.what();
+                  std::string::npos)
+            << e.what();
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_THROW(t.noop(), kelpmoor::ConnectionClosed);
@@ -219,8 +233,7 @@ TEST(Parsing, ReplyLines) {
     EXPECT_EQ(radar.direction, -3.5);
     EXPECT_THROW(kelpmoor::parse_reply("OK @ 1"), kelpmoor::ProtocolError);
     EXPECT_THROW(kelpmoor::parse_reply("MAYBE @ 1 2"), kelpmoor::ProtocolError);
-    EXPECT_THROW(kelpmoor::as_position(kelpmoor::parse_reply("OK @ 1 2")),
-                 kelpmoor::ProtocolError);
+    EXPECT_THROW(kelpmoor::as_position(kelpmoor::parse_reply("OK @ 1 2")), kelpmoor::ProtocolError);
 }
 
 }  // namespace

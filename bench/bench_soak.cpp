@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench_util.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -53,33 +55,6 @@ struct counters {
 counters stats;
 std::atomic<bool> stopping{false};
 
-int free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
-
-int connect_loopback(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return -1;
-    }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
-
 bool send_all(int fd, const std::string &s) {
     return send(fd, s.data(), s.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(s.size());
 }
@@ -102,7 +77,7 @@ bool well_formed(const std::string &line) {
 // One client: a command, its reply, the next. Bytes after the reply's line feed, before the
 // next command is sent, are a second reply to the same command.
 void client(int port, int k) {
-    const int fd = connect_loopback(port);
+    const int fd = bench::try_connect_loopback(port);
     if (fd < 0) {
         stats.dropped++;
         return;
@@ -176,7 +151,7 @@ void viewer(int port, int k) {
     for (long i = k; !stopping; i++) {
         got g = got::error;
         for (int attempt = 0; attempt < 2; attempt++) {  // one reconnect after a close
-            if (fd < 0) fd = connect_loopback(port);
+            if (fd < 0) fd = bench::try_connect_loopback(port);
             g = fd >= 0 ? http_get(fd, DOCUMENTS[i % 5]) : got::error;
             if (g == got::response) break;
             if (fd >= 0) close(fd);
@@ -217,7 +192,7 @@ pid_t start_program(const std::string &program, int port, int http_port) {
 bool wait_for_port(int port, pid_t pid) {
     for (int i = 0; i < STARTUP_TIMEOUT_S * 10; i++) {
         if (waitpid(pid, nullptr, WNOHANG) == pid) return false;
-        const int fd = connect_loopback(port);
+        const int fd = bench::try_connect_loopback(port);
         if (fd >= 0) {
             close(fd);  // a client that leaves at once: the server keeps a zombie
             return true;
@@ -256,7 +231,7 @@ int main(int argc, char **argv) {
         self[n > 0 ? n : 0] = '\0';
         program = std::string(self).substr(0, std::string(self).rfind('/') + 1) + "kelpmoor";
     }
-    const int port = free_port(), http_port = free_port();
+    const int port = bench::free_port(), http_port = bench::free_port();
     const pid_t pid = start_program(program, port, http_port);
     if (pid < 0 || !wait_for_port(port, pid) || !wait_for_port(http_port, pid)) {
         std::fprintf(stderr, "bench_soak: %s did not start on ports %d and %d\n", program.c_str(),

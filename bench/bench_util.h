@@ -15,19 +15,29 @@
 
 namespace bench {
 
-// A connection to 127.0.0.1:port with Nagle's delay off; the program ends if it cannot connect.
-inline int connect_loopback(int port) {
+// A connection to 127.0.0.1:port with Nagle's delay off, or -1 when nobody accepts it.
+inline int try_connect_loopback(int port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        std::perror("connect");
-        std::_Exit(1);
+        close(fd);
+        return -1;
     }
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+// The same, but the program ends if it cannot connect.
+inline int connect_loopback(int port) {
+    const int fd = try_connect_loopback(port);
+    if (fd < 0) {
+        std::perror("connect");
+        std::_Exit(1);
+    }
     return fd;
 }
 

@@ -44,19 +44,10 @@ void echo_server(int listener) {
 }
 
 int start_echo_server() {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-        listen(listener, 1) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-        std::perror("echo server");
-        std::exit(1);
-    }
+    int port = 0;
+    const int listener = bench::listen_loopback(&port);
     std::thread(echo_server, listener).detach();
-    return ntohs(addr.sin_port);
+    return port;
 }
 
 // One request, then read up to and including the reply's line feed.

@@ -91,17 +91,8 @@ std::vector<std::string> pieces_of(const std::string &response) {
 // Answers every receive on the one connection it accepts with the pieces, one send call each
 // (all but the last with MSG_MORE).
 int start_minimal_responder(const std::vector<std::string> &pieces) {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-        listen(listener, 1) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-        std::perror("bench_httpd: responder");
-        std::_Exit(1);
-    }
+    int port = 0;
+    const int listener = bench::listen_loopback(&port);
     std::thread([listener, pieces] {
         int fd = accept(listener, nullptr, nullptr);
         int one = 1;
@@ -115,7 +106,7 @@ int start_minimal_responder(const std::vector<std::string> &pieces) {
         }
         close(fd);
     }).detach();
-    return ntohs(addr.sin_port);
+    return port;
 }
 
 // Requests per second over one round; request times in microseconds go to times.

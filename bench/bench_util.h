@@ -54,6 +54,23 @@ inline int free_port() {
     return ntohs(addr.sin_port);
 }
 
+// A socket listening on 127.0.0.1 on a free port, and that port; the program ends on failure.
+inline int listen_loopback(int *port) {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        listen(listener, 1) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+        std::perror("listen");
+        std::_Exit(1);
+    }
+    *port = ntohs(addr.sin_port);
+    return listener;
+}
+
 inline double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];

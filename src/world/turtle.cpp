@@ -411,11 +411,14 @@ double wall_distance_along(double x, double y, double angle, double reach) {
     double least = NO_HIT_DISTANCE;
     for (int i = 0; i < nwall; ++i) {
         const wall &w = walls[i];
-        // Walls whose every point lies beyond reach of the moving body are skipped.
-        double mx = (w.startp.x + w.endp.x) / 2.0;
-        double my = (w.startp.y + w.endp.y) / 2.0;
-        double half = std::hypot(w.endp.x - w.startp.x, w.endp.y - w.startp.y) / 2.0;
-        if (!(std::hypot(x - mx, y - my) < half + BODY_RADIUS + reach)) {
+        // Walls whose every point lies beyond reach of the moving body are skipped. Squares
+        // instead of hypot (every robot step asks this of every wall); the bound is widened by
+        // far more than their rounding, so no wall within reach is ever skipped.
+        const double mx = (w.startp.x + w.endp.x) / 2.0, my = (w.startp.y + w.endp.y) / 2.0;
+        const double lx = w.endp.x - w.startp.x, ly = w.endp.y - w.startp.y;
+        const double bound = std::sqrt(lx * lx + ly * ly) / 2.0 + BODY_RADIUS + reach;
+        const double dx = x - mx, dy = y - my;
+        if (!(dx * dx + dy * dy < bound * bound * (1.0 + 1e-9))) {
             continue;
         }
         double d = net_dist_to_lineseg(x, y, angle, w.startp.x, w.startp.y, w.endp.x, w.endp.y,

@@ -3,7 +3,8 @@
 // percentile frame time. With --docs DIR it instead captures a smaller demonstration field in
 // the top view and the bird's-eye view (DIR/topview.png, DIR/birdseye.png, DIR/battle.png)
 // through the program's own capture; with --capture FILE [parts] it captures one frame of the
-// timed field. With "battle" it times a fight, then the heaviest field in the same run.
+// timed field. With "battle" it times a fight, then the heaviest field in the same run; "fight"
+// times the fight alone.
 #include <GL/freeglut.h>
 
 #include <algorithm>
@@ -29,7 +30,7 @@
 namespace {
 
 constexpr int WARMUP_FRAMES = 30;
-constexpr int TIMED_FRAMES = 400;
+int timed_frames = 400;        // 100 with "short", for slow runs under an instruction counter
 constexpr double CELL = 32.0;  // maze cell, field units
 
 double cell_centre(int i) { return Xmin + CELL * i + CELL / 2.0; }
@@ -171,14 +172,15 @@ void time_frames(int argc, char **argv, bool battle) {
         build_field(argc, argv);
     }
     std::vector<double> ms, cpu_ms, submit_ms;
-    int bullets = 0, fireballs = 0;
-    for (int f = 0; f < WARMUP_FRAMES + TIMED_FRAMES; f++) {
+    int bullets = 0, fireballs = 0, flashes = 0;
+    for (int f = 0; f < WARMUP_FRAMES + timed_frames; f++) {
         elapsed_time++;
         if (battle) {
             keep_fighting();
             for (int t = 0; t < NTURTLE; t++) {
                 bullets += (ttl[t].status & ST_BULLET) ? 1 : 0;
                 fireballs += ttl[t].ttl > FIREBALL_LAST_TTL ? 1 : 0;
+                flashes += ttl[t].bttf > 0 && !(ttl[t].status & ST_BULLET) ? 1 : 0;
             }
         } else {
             aim_sensors(argc, argv);
@@ -205,9 +207,9 @@ void time_frames(int argc, char **argv, bool battle) {
     std::printf("bench_frame%s: %zu frames, %d turtles, %d coins, %d wall records, bird's-eye\n",
                 battle ? " battle" : "", ms.size(), ntmax, ncoin, nwall);
     if (battle) {
-        const double frames = WARMUP_FRAMES + TIMED_FRAMES;
-        std::printf("per frame: %.1f bullets in flight, %.2f fireballs\n", bullets / frames,
-                    fireballs / frames);
+        const double frames = WARMUP_FRAMES + timed_frames;
+        std::printf("per frame: %.1f bullets in flight, %.2f fireballs, %.1f flashes\n",
+                    bullets / frames, fireballs / frames, flashes / frames);
     }
     report("frame time", ms);
     report("drawing calls (the rest is the renderer finishing and the swap)", submit_ms);
@@ -299,8 +301,10 @@ int main(int argc, char **argv) {
         capture_field(argc - 2, argv + 2, argv[2]);
         return 0;
     }
-    if (named(argc, argv, "battle")) {
+    if (named(argc, argv, "short")) timed_frames = 100;
+    if (named(argc, argv, "battle") || named(argc, argv, "fight")) {
         time_frames(argc, argv, true);
+        if (named(argc, argv, "fight")) return 0;
         field_reset_world();
         std::printf("\n");
     }

@@ -1,7 +1,10 @@
 // gl_battle.cpp: a frame during a fight shows the bullet and the fireball where the world has
-// them; coin traffic changes the scenery's key, so the kept copy of the floor is never stale.
+// them; the battle spheres are the toolkit's own, pixel for pixel; coin traffic changes the
+// scenery's key, so the kept copy of the floor is never stale.
 #include <GL/freeglut.h>
+#include <GL/glu.h>
 
+#include "draw/battle.h"
 #include "draw/scenery.h"
 #include "support.h"
 #include "world/battle.h"
@@ -18,6 +21,45 @@ std::array<int, 3> at(const std::vector<unsigned char> &rgb, double x, double y)
 bool yellow(std::array<int, 3> p) { return p[0] > 200 && p[1] > 150 && p[2] < p[1] - 40; }
 bool fiery(std::array<int, 3> p) { return p[0] > 150 && p[1] < 0.6 * p[0] && p[2] < 0.4 * p[0]; }
 
+std::vector<unsigned char> read_back() {
+    glFinish();
+    std::vector<unsigned char> rgb(std::size_t(WINDOW_SIZE) * WINDOW_SIZE * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, WINDOW_SIZE, WINDOW_SIZE, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    return rgb;
+}
+
+// A grey floor seen by the bird's-eye camera, turned so that the spheres' seams show.
+void bird_view_on_grey() {
+    glClearColor(0.3f, 0.3f, 0.3f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glEnable(GL_DEPTH_TEST);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(40.0, 1.0, 409.6, 1024.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    gluLookAt(0.0, -512.0, 512.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0);
+    glRotated(33.0, 0.0, 0.0, 1.0);
+}
+
+// The toolkit's sphere with the bullet's colours at (x, y, 3), back faces culled.
+void toolkit_sphere(double x, double y, double radius, float alpha) {
+    const GLfloat diffuse[] = {1.0f, 0.9f, 0.5f, alpha}, ambient[] = {1.0f, 0.8f, 0.0f, alpha};
+    glMaterialfv(GL_FRONT, GL_DIFFUSE, diffuse);
+    glMaterialfv(GL_FRONT, GL_AMBIENT, ambient);
+    if (alpha < 1.0f) glEnable(GL_BLEND);
+    glEnable(GL_CULL_FACE);
+    glCullFace(GL_BACK);
+    glPushMatrix();
+    glTranslated(x, y, 3.0);
+    glutSolidSphere(radius, 16, 16);
+    glPopMatrix();
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_BLEND);
+}
+
 }  // namespace
 
 TEST(BattlePicture, AFrameShowsTheBulletAndTheFireballAtTheirPlaces) {
@@ -30,15 +72,43 @@ TEST(BattlePicture, AFrameShowsTheBulletAndTheFireballAtTheirPlaces) {
     const position bullet = ttl[0].bullet;  // the next frame draws it here, then moves it
     start_to_kill(1);
     display_frame();
-    glFinish();
-    std::vector<unsigned char> rgb(std::size_t(WINDOW_SIZE) * WINDOW_SIZE * 3);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_BACK);
-    glReadPixels(0, 0, WINDOW_SIZE, WINDOW_SIZE, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    const std::vector<unsigned char> rgb = read_back();
 
     EXPECT_TRUE(yellow(at(rgb, bullet.x, bullet.y)) && !yellow(at(rgb, bullet.x + 12, bullet.y)));
     EXPECT_TRUE(fiery(at(rgb, 100, 100)) && fiery(at(rgb, 111, 100)) && fiery(at(rgb, 100, 89)));
     EXPECT_FALSE(fiery(at(rgb, 120, 100)) || fiery(at(rgb, -120, -40)) || yellow(at(rgb, 0, 150)));
+}
+
+// The spheres are built once rather than by the toolkit at every call; the picture must not
+// tell: same triangles, same order within each, same winding.
+TEST(BattlePicture, BulletsAndFlashesAreTheToolkitsSpheresPixelForPixel) {
+    open_test_window();
+    const position places[] = {{-180.0, 150.0}, {0.0, 0.0}, {170.0, -160.0}, {60.0, 200.0}};
+    for (const position p : places) {
+        battle_draw bullet, flash;
+        bullet.bullet = true;
+        bullet.bullet_at = p;
+        flash.flash_bttf = 17;
+        flash.flash_at = {p.x + 30.0, p.y};
+
+        bird_view_on_grey();
+        draw_battle_bullet(bullet);
+        draw_battle_glow(flash);
+        const std::vector<unsigned char> ours = read_back();
+
+        bird_view_on_grey();
+        toolkit_sphere(p.x, p.y, 5.0, 1.0f);
+        toolkit_sphere(p.x + 30.0, p.y, 15.0, 17.0f / 25.0f);
+        const std::vector<unsigned char> theirs = read_back();
+
+        std::size_t differing = 0, lit = 0;
+        for (std::size_t i = 0; i < ours.size(); i += 3) {
+            differing += !std::equal(&ours[i], &ours[i + 3], &theirs[i]);
+            lit += theirs[i] != theirs[i + 2];  // the grey floor has red = blue
+        }
+        EXPECT_GT(lit, 300u) << "both spheres in view at " << p.x << ", " << p.y;
+        EXPECT_EQ(differing, 0u) << "at " << p.x << ", " << p.y;
+    }
 }
 
 TEST(BattlePicture, CoinTrafficChangesTheSceneryKey) {

@@ -16,7 +16,7 @@ inline constexpr double LEG_Z = -2.0;
 // Appends a quad grid of rings: ring r has slices + 1 vertices from point(r, j), normals from
 // normal(r, j). Faces are counter-clockwise seen from outside when rings run from the top down.
 template <typename P, typename N>
-void add_rings(turtle_mesh &m, int rings, int slices, P point, N normal) {
+void add_rings(solid_mesh &m, int rings, int slices, P point, N normal) {
     const std::size_t base = m.vertices.size();
     for (int r = 0; r <= rings; r++) {
         for (int j = 0; j <= slices; j++) {
@@ -39,7 +39,7 @@ void add_rings(turtle_mesh &m, int rings, int slices, P point, N normal) {
 }
 
 // A sphere of the given radius centred at (cx, cy, cz), scaled by (sx, sy, sz).
-void add_sphere(turtle_mesh &m, double radius, int slices, int stacks, double cx, double cy,
+void add_sphere(solid_mesh &m, double radius, int slices, int stacks, double cx, double cy,
                 double cz, double sx = 1.0, double sy = 1.0, double sz = 1.0) {
     const auto unit = [=](int r, int j) {
         const double phi = PI * r / stacks, theta = 2.0 * PI * j / slices;
@@ -63,7 +63,7 @@ void add_sphere(turtle_mesh &m, double radius, int slices, int stacks, double cx
 
 // A cone with its base at x = base_x, pointing backwards (-x) for length height; closed by its
 // base disc.
-void add_tail(turtle_mesh &m, double radius, double height, int slices, int stacks, double base_x) {
+void add_tail(solid_mesh &m, double radius, double height, int slices, int stacks, double base_x) {
     const double slant = std::hypot(radius, height);
     // Rings from the tip down to the base; around the axis, counter-clockwise seen from the tip.
     add_rings(
@@ -103,12 +103,11 @@ bool same_vertex(const mesh_vertex &a, const mesh_vertex &b) {
 }
 
 // The rings repeat each pole once per slice and each seam vertex twice. Stores every vertex
-// once, within its part, so the head and leg ranges stay whole, and drops the faces that
-// collapse to a line or a point, as the toolkit's own solids have none: two fifths fewer
-// vertices and a ninth fewer faces to transform, nothing less drawn.
-void weld(turtle_mesh &m) {
-    std::vector<std::size_t> bounds = {0, m.head_begin};
-    bounds.insert(bounds.end(), m.legs_begin.begin(), m.legs_begin.end());
+// once, within its part (parts: bounds[p] .. bounds[p + 1]), so part ranges stay whole, and
+// drops the faces that collapse to a line or a point, as the toolkit's own solids have none:
+// two fifths fewer vertices and a ninth fewer faces to transform, nothing less drawn. Returns
+// the parts' new bounds.
+std::vector<std::size_t> weld(solid_mesh &m, const std::vector<std::size_t> &bounds) {
     std::vector<mesh_vertex> welded;
     std::vector<uint16_t> remap(m.vertices.size());
     std::vector<std::size_t> new_bounds;
@@ -135,8 +134,7 @@ void weld(turtle_mesh &m) {
     }
     m.vertices = std::move(welded);
     m.indices = std::move(faces);
-    m.head_begin = new_bounds[1];
-    std::copy(new_bounds.begin() + 2, new_bounds.end(), m.legs_begin.begin());
+    return new_bounds;
 }
 
 }  // namespace
@@ -153,8 +151,53 @@ const turtle_mesh &turtle_model() {
             add_sphere(m, 2.0, 8, 8, 0.0, k < 2 ? LEG_Y : -LEG_Y, LEG_Z);
         }
         m.legs_begin[4] = m.vertices.size();
-        weld(m);
+        std::vector<std::size_t> bounds = {0, m.head_begin};
+        bounds.insert(bounds.end(), m.legs_begin.begin(), m.legs_begin.end());
+        bounds = weld(m, bounds);
+        m.head_begin = bounds[1];
+        std::copy(bounds.begin() + 2, bounds.end(), m.legs_begin.begin());
         return m;
     }();
     return model;
+}
+
+solid_mesh sphere_mesh(double radius, int slices, int stacks) {
+    // Vertices as the toolkit makes them, in single precision: the top, the rings between the
+    // poles (going round clockwise seen from the top), the bottom.
+    solid_mesh m;
+    if (slices < 1 || stacks < 2) return m;
+    const float r = static_cast<float>(radius);
+    const float around = 2.0f * static_cast<float>(PI) / static_cast<float>(-slices);
+    const float down = static_cast<float>(PI) / static_cast<float>(stacks);
+    m.vertices.push_back({0.0f, 0.0f, 1.0f, 0.0f, 0.0f, r});
+    for (int i = 1; i < stacks; i++) {
+        const float s2 = static_cast<float>(std::sin(down * i)),
+                    c2 = static_cast<float>(std::cos(down * i));
+        for (int j = 0; j < slices; j++) {
+            const float s1 = j == 0 ? 0.0f : static_cast<float>(std::sin(around * j));
+            const float c1 = j == 0 ? 1.0f : static_cast<float>(std::cos(around * j));
+            const float x = c1 * s2, y = s1 * s2, z = c2;
+            m.vertices.push_back({x, y, z, x * r, y * r, z * r});
+        }
+    }
+    const auto bottom = static_cast<uint16_t>(m.vertices.size());
+    m.vertices.push_back({0.0f, 0.0f, -1.0f, 0.0f, 0.0f, -r});
+    // The faces of the toolkit's triangle strips, each with its vertices in the order the strip
+    // hands them over; the strips' empty joining triangles are left out.
+    const auto ring = [&](int i, int j) {
+        return static_cast<uint16_t>(1 + i * slices + j % slices);
+    };
+    for (int j = 0; j < slices; j++)
+        m.indices.insert(m.indices.end(), {ring(0, j), 0, ring(0, j + 1)});
+    for (int i = 0; i + 2 < stacks; i++) {
+        for (int j = 0; j < slices; j++) {
+            const uint16_t up = ring(i, j), up_next = ring(i, j + 1), low = ring(i + 1, j),
+                           low_next = ring(i + 1, j + 1);
+            m.indices.insert(m.indices.end(), {low, up, low_next, low_next, up, up_next});
+        }
+    }
+    for (int j = 0; j < slices; j++) {
+        m.indices.insert(m.indices.end(), {bottom, ring(stacks - 2, j), ring(stacks - 2, j + 1)});
+    }
+    return m;
 }

@@ -1,6 +1,7 @@
 // turtle.cpp: lifecycle and spawning of turtle slots, clearance queries, motion and wall probes.
 #include "world/turtle.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -453,5 +454,20 @@ int is_hitting_wall(double px, double py) {
     if (outside_bounds(px, py)) {
         return 1;
     }
-    return dist_to_wall_from(px, py) < WALL_HIT_DISTANCE ? 1 : 0;
+    // Every bullet asks this at every step: a wall whose box lies beyond the distance cannot be
+    // within it, and the first wall within it settles the answer.
+    for (int i = 0; i < nwall; ++i) {
+        const wall &w = walls[i];
+        if (px < std::min(w.startp.x, w.endp.x) - WALL_HIT_DISTANCE ||
+            px > std::max(w.startp.x, w.endp.x) + WALL_HIT_DISTANCE ||
+            py < std::min(w.startp.y, w.endp.y) - WALL_HIT_DISTANCE ||
+            py > std::max(w.startp.y, w.endp.y) + WALL_HIT_DISTANCE) {
+            continue;
+        }
+        if (dist_lineseg_to_point(w.startp.x, w.startp.y, w.endp.x, w.endp.y, px, py) <
+            WALL_HIT_DISTANCE) {
+            return 1;
+        }
+    }
+    return 0;
 }

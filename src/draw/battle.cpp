@@ -4,7 +4,7 @@
 
 #include <GL/freeglut.h>
 
-#include "draw/turtle_mesh.h"
+#include "draw/mesh_draw.h"
 
 namespace {
 
@@ -38,16 +38,8 @@ void sphere_at(position p, double radius) {
     const solid_mesh &m = sphere_of(radius);
     glPushMatrix();
     glTranslated(p.x, p.y, BATTLE_HEIGHT);
-    // Back faces culled: an opaque ball hides them anyway and a translucent one shows its near
-    // side only. Half the triangles: about a fifth of the processor time of a fight's frame.
-    glEnable(GL_CULL_FACE);
-    glCullFace(GL_BACK);
-    glInterleavedArrays(GL_N3F_V3F, 0, m.vertices.data());
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(m.indices.size()), GL_UNSIGNED_SHORT,
-                   m.indices.data());
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glDisableClientState(GL_NORMAL_ARRAY);
-    glDisable(GL_CULL_FACE);
+    // A translucent ball, too, shows its near side only.
+    draw_closed_mesh(m.vertices, m.indices);
     glPopMatrix();
 }
 

@@ -16,6 +16,7 @@
 #include "draw/frame.h"
 #include "draw/image_files.h"
 #include "draw/material.h"
+#include "draw/mesh_draw.h"
 #include "draw/overlays.h"
 #include "draw/paint.h"
 #include "draw/scenery.h"
@@ -403,15 +404,7 @@ void draw_turtle_body(const slot_view &view, double x, double y, double angle, d
     const double leg_x[4] = {delta1 - 5.0, 5.0 - delta1, -5.0 - delta1, delta1 + 5.0};
     for (int k = 0; k < 4; k++) shift(m.legs_begin[k], m.legs_begin[k + 1], leg_x[k], 0.0);
 
-    // The model is closed, so its back faces are hidden anyway; culling spares their setup.
-    glEnable(GL_CULL_FACE);
-    glCullFace(GL_BACK);
-    glInterleavedArrays(GL_N3F_V3F, 0, v.data());
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(m.indices.size()), GL_UNSIGNED_SHORT,
-                   m.indices.data());
-    glDisableClientState(GL_VERTEX_ARRAY);
-    glDisableClientState(GL_NORMAL_ARRAY);
-    glDisable(GL_CULL_FACE);
+    draw_closed_mesh(v, m.indices);
 
     glPopMatrix();
 }

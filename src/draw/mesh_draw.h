@@ -1,0 +1,21 @@
+// mesh_draw.h: one draw call for a closed mesh, its back faces culled (hidden anyway; culling
+// spares the renderer their setup). Main thread, with the window's GL context current.
+#pragma once
+
+#include <GL/gl.h>
+
+#include <vector>
+
+#include "draw/turtle_mesh.h"
+
+inline void draw_closed_mesh(const std::vector<mesh_vertex> &vertices,
+                             const std::vector<uint16_t> &indices) {
+    glEnable(GL_CULL_FACE);
+    glCullFace(GL_BACK);
+    glInterleavedArrays(GL_N3F_V3F, 0, vertices.data());
+    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indices.size()), GL_UNSIGNED_SHORT,
+                   indices.data());
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    glDisable(GL_CULL_FACE);
+}

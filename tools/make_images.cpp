@@ -12,39 +12,20 @@
 #include <string>
 #include <vector>
 
+#include "picture_math.h"
+
 namespace {
 
-constexpr double PI = 3.141592653589793;
+using namespace picture;
+
 constexpr int ICON = 32;
 constexpr int TILE = 200;
-constexpr int SS = 4;  // samples per pixel along each axis
-
-struct rgb {
-    double r, g, b;
-};
-rgb operator*(rgb c, double k) { return {c.r * k, c.g * k, c.b * k}; }
-rgb operator+(rgb a, rgb b) { return {a.r + b.r, a.g + b.g, a.b + b.b}; }
-rgb mix(rgb a, rgb b, double t) { return a * (1.0 - t) + b * t; }
 
 // What one sample of a picture holds: colour and coverage.
 struct sample {
     rgb c;
     double a;
 };
-
-double clamp01(double v) { return std::min(1.0, std::max(0.0, v)); }
-double smoothstep(double e0, double e1, double x) {
-    const double t = clamp01((x - e0) / (e1 - e0));
-    return t * t * (3.0 - 2.0 * t);
-}
-
-uint32_t hash(int x, int y, int seed) {
-    uint32_t h = static_cast<uint32_t>(x) * 374761393u + static_cast<uint32_t>(y) * 668265263u +
-                 static_cast<uint32_t>(seed) * 2246822519u;
-    h = (h ^ (h >> 13)) * 1274126177u;
-    return h ^ (h >> 16);
-}
-double hash01(int x, int y, int seed) { return (hash(x, y, seed) & 0xffffff) / 16777215.0; }
 
 // Value noise on a lattice of the given cell size that repeats every `period` cells.
 double vnoise(double x, double y, double cell, int period, int seed) {

@@ -1,11 +1,17 @@
 // support.cpp: the shared test helpers.
 #include "support.h"
 
+#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <link.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstring>
-#include <mutex>
+#include <thread>
 
 #include "server/tcpserver.h"
 
@@ -62,4 +68,96 @@ void open_test_window() {
         opened = true;
     }
     reset_world();
+}
+
+bool eventually(const std::function<bool()> &done, const std::function<void()> &idle) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(NET_TIMEOUT_MS);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        if (idle) idle();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void server_frame() {
+    rendering_started();
+    rendering_is_done();
+}
+
+std::string reply(const std::string &payload, bool ok, unsigned events) {
+    return payload + (payload.empty() ? "" : " ") + (ok ? "OK @ " : "ERR @ ") +
+           std::to_string(elapsed_time.load()) + " " + std::to_string(events);
+}
+
+LoopClient::LoopClient(int port, const char *from, int receive_buffer)
+    : fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+    if (receive_buffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof(int));
+    if (from != nullptr) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &a.sin_addr);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    }
+    if (port > 0) connect_to(port);
+}
+
+LoopClient::~LoopClient() { ::close(fd); }
+
+bool LoopClient::connect_to(int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return connected = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+}
+
+void LoopClient::send(std::string_view text) { ::send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
+
+ssize_t LoopClient::fill(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    do {
+        if (idle) idle();
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, idle ? 1 : ms) > 0) {
+            char buf[65536];
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) return 0;
+            got.append(buf, static_cast<size_t>(n));
+            return n;
+        }
+    } while (idle && std::chrono::steady_clock::now() < end);
+    return -1;
+}
+
+std::optional<std::string> LoopClient::take_through(std::string_view end, int ms) {
+    while (got.find(end) == std::string::npos) {
+        if (fill(ms) <= 0) return {};
+    }
+    return take(got.find(end) + end.size());
+}
+
+std::string LoopClient::take(size_t n) {
+    while (got.size() < n && fill(NET_TIMEOUT_MS) > 0) {
+    }
+    std::string head = got.substr(0, n);
+    got.erase(0, head.size());
+    return head;
+}
+
+std::optional<std::string> LoopClient::line(int ms) {
+    auto l = take_through("\n", ms);
+    if (l) l->pop_back();
+    return l;
+}
+
+std::string LoopClient::ask(std::string_view command, int ms) {
+    send(std::string(command) + "\n");
+    return line(ms).value_or("<no reply>");
+}
+
+bool LoopClient::quiet(int ms) { return got.empty() && fill(ms) < 0; }
+
+bool LoopClient::closed_by_server() {
+    return eventually([&] { return fill(10) == 0; }, idle);
 }

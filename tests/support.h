@@ -1,8 +1,9 @@
 // support.h: what every test needs: a fresh world, turtles placed by hand, a window for drawing
-// tests.
+// tests, the frame lock, and a loopback client for the servers started inside the test process.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 // The standard headers most tests use.
 #include <algorithm>
@@ -12,7 +13,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -37,3 +41,48 @@ void fill_history(int tid);
 // Opens the real 512 x 512 window once per process (Xvfb in CI) and resets the world.
 // Drawing tests call display() or glutMainLoopEvent() themselves.
 void open_test_window();
+
+// f() under the frame lock, as a frame or a key action would run it.
+template <typename F>
+auto locked(F f) {
+    std::lock_guard lock(frame_rendering_mutex);
+    return f();
+}
+
+inline constexpr int NET_TIMEOUT_MS = 3000;  // longest wait for something that must happen
+
+// Polls until done() holds, running idle() (when given) between looks; false after
+// NET_TIMEOUT_MS.
+bool eventually(const std::function<bool()> &done, const std::function<void()> &idle = {});
+
+// What a frame does to the command server: resets every client's pacing and wakes it.
+void server_frame();
+
+// The command server's reply line for a payload (empty for none) at the current tick.
+std::string reply(const std::string &payload, bool ok = true, unsigned events = 0);
+
+// A TCP client of a server in this process on 127.0.0.1. `from` binds that local address and
+// receive_buffer > 0 sets SO_RCVBUF, both before connecting; port 0 leaves the connecting to
+// connect_to(). With idle set, every wait runs idle() about once a millisecond.
+struct LoopClient {
+    explicit LoopClient(int port, const char *from = nullptr, int receive_buffer = 0);
+    ~LoopClient();
+    LoopClient(const LoopClient &) = delete;
+    LoopClient &operator=(const LoopClient &) = delete;
+
+    bool connect_to(int port);
+    void send(std::string_view text);
+    ssize_t fill(int ms);  // bytes read into got within ms; 0 once closed, -1 when none came
+    // got through the next `end`, taken off; nothing when the server falls silent or closes.
+    std::optional<std::string> take_through(std::string_view end, int ms = NET_TIMEOUT_MS);
+    std::string take(size_t n);                                // up to n bytes of got, taken off
+    std::optional<std::string> line(int ms = NET_TIMEOUT_MS);  // without its line feed
+    std::string ask(std::string_view command, int ms = NET_TIMEOUT_MS);  // a command, its reply
+    bool quiet(int ms = 50);  // nothing arrives within ms and the connection stays open
+    bool closed_by_server();  // after any replies still in flight
+
+    int fd;
+    bool connected = false;
+    std::string got;  // received and not taken yet
+    std::function<void()> idle;
+};

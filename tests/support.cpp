@@ -1,6 +1,7 @@
 // support.cpp: the shared test helpers.
 #include "support.h"
 
+#include <GL/gl.h>
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <link.h>
@@ -68,6 +69,20 @@ void open_test_window() {
         opened = true;
     }
     reset_world();
+}
+
+std::vector<rgb8> window_pixels() {
+    glFinish();
+    std::vector<rgb8> px(static_cast<std::size_t>(WINDOW_SIZE) * WINDOW_SIZE);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, WINDOW_SIZE, WINDOW_SIZE, GL_RGB, GL_UNSIGNED_BYTE, px.data());
+    return px;
+}
+
+rgb8 pixel_at(const std::vector<rgb8> &px, double x, double y) {
+    return px[static_cast<std::size_t>(y + 256.0) * WINDOW_SIZE +
+              static_cast<std::size_t>(x + 256.0)];
 }
 
 bool eventually(const std::function<bool()> &done, const std::function<void()> &idle) {

@@ -42,6 +42,12 @@ void fill_history(int tid);
 // Drawing tests call display() or glutMainLoopEvent() themselves.
 void open_test_window();
 
+// The back buffer once drawing has finished, bottom row first: read after a frame, before any
+// swap. pixel_at gives the pixel of field point (x, y) in the top view.
+using rgb8 = std::array<unsigned char, 3>;
+std::vector<rgb8> window_pixels();
+rgb8 pixel_at(const std::vector<rgb8> &px, double x, double y);
+
 // f() under the frame lock, as a frame or a key action would run it.
 template <typename F>
 auto locked(F f) {

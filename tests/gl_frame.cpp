@@ -18,9 +18,10 @@
 namespace {
 
 using pixels = std::vector<rgb8>;
+using pixel_test = std::function<bool(const rgb8 &)>;
 const rgb8 black{0, 0, 0};
 
-int field_to_pixel(double v) { return static_cast<int>(v + 256.0); }
+int to_pixel(double v) { return static_cast<int>(v + 256.0); }  // field to window, top view
 rgb8 at_field(double x, double y) { return pixel_at(window_pixels(), x, y); }
 bool near(const rgb8 &got, const rgb8 &want, int tol) {
     return std::abs(got[0] - want[0]) <= tol && std::abs(got[1] - want[1]) <= tol &&
@@ -30,7 +31,6 @@ bool is_bright(const rgb8 &p) { return std::min({p[0], p[1], p[2]}) > 150; }
 bool is_red(const rgb8 &p) { return p[0] > 200 && p[1] < 140 && p[2] < 140; }
 bool is_black(const rgb8 &p) { return p[0] < 8 && p[1] < 8 && p[2] < 8; }
 
-// Coin c at (x, y), stacked at rank order, on the field or not.
 void put_coin(int c, double x, double y, int order, bool on_field = true) {
     coins[c] = coin{c, {x, y}, order, nullptr, on_field ? COIN_ON_FIELD : 0u};
     ncoin = std::max(ncoin, c + 1);
@@ -43,7 +43,7 @@ int differing_pixels(const pixels &a, const pixels &b) {
 }
 
 // Pixels in window rectangle [x0, x1) x [y0, y1) for which pred holds.
-int count_pixels(int x0, int y0, int x1, int y1, const std::function<bool(const rgb8 &)> &pred) {
+int count_pixels(int x0, int y0, int x1, int y1, const pixel_test &pred) {
     const pixels px = window_pixels();
     int n = 0;
     for (int y = y0; y < y1; y++) {
@@ -51,11 +51,9 @@ int count_pixels(int x0, int y0, int x1, int y1, const std::function<bool(const 
     }
     return n;
 }
-// The same within rx and ry window pixels of field point (x, y).
-int count_around(double x, double y, int rx, int ry,
-                 const std::function<bool(const rgb8 &)> &pred) {
-    const int px = field_to_pixel(x), py = field_to_pixel(y);
-    return count_pixels(px - rx, py - ry, px + rx + 1, py + ry + 1, pred);
+int count_around(double x, double y, int rx, int ry, const pixel_test &pred) {
+    return count_pixels(to_pixel(x) - rx, to_pixel(y) - ry, to_pixel(x) + rx + 1,
+                        to_pixel(y) + ry + 1, pred);
 }
 
 // The polygons of a frame as GL feedback reports them, in drawing order: window x, y, depth.
@@ -70,27 +68,27 @@ std::vector<polygon> frame_polygons() {
     std::vector<polygon> out;
     for (GLint i = 0; i < n;) {
         const GLfloat token = buf[i++];
-        if (token == GL_PASS_THROUGH_TOKEN) {
-            i++;
-            continue;
-        }
         const bool line = token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN;
-        const int nv = token == GL_POLYGON_TOKEN ? static_cast<int>(buf[i++]) : line ? 2 : 1;
+        const int nv = token == GL_POLYGON_TOKEN        ? static_cast<int>(buf[i++])
+                       : token == GL_PASS_THROUGH_TOKEN ? 0
+                       : line                           ? 2
+                                                        : 1;
         polygon v;
         for (int k = 0; k < nv; k++, i += 3) v.push_back({buf[i], buf[i + 1], buf[i + 2]});
+        if (token == GL_PASS_THROUGH_TOKEN) i++;
         if (token == GL_POLYGON_TOKEN) out.push_back(v);
     }
     return out;
 }
 
-// Index of the first polygon lying wholly inside the window box around field point (x, y)
-// (half-width r), or -1.
+// Index of the first polygon lying wholly within r of field point (x, y), or -1.
 int first_polygon_at(const std::vector<polygon> &polys, double x, double y, double r = 10.5) {
-    const auto near = [&](auto &v) {
-        return std::abs(v[0] - 256 - x) <= r && std::abs(v[1] - 256 - y) <= r;
-    };
     for (std::size_t i = 0; i < polys.size(); i++) {
-        if (!polys[i].empty() && std::all_of(polys[i].begin(), polys[i].end(), near)) return int(i);
+        if (!polys[i].empty() && std::all_of(polys[i].begin(), polys[i].end(), [&](auto &v) {
+                return std::abs(v[0] - 256 - x) <= r && std::abs(v[1] - 256 - y) <= r;
+            })) {
+            return int(i);
+        }
     }
     return -1;
 }
@@ -109,9 +107,15 @@ position signature_point(double s) {
     return {-190.0 + 9.0 * s - 20.0 * std::sin(s), -175.0 - 20.0 * std::cos(s)};
 }
 
-// Turtle tid puts its pen down and walks `steps` steps of `length`, turning by `turn` after
-// each; a frame after the pen goes down and after every step.
-void walk(int tid, int steps, double length, double turn) {
+// Turtle tid, placed, coloured and given a line style, puts its pen down and walks `steps`
+// steps of `length`, turning by `turn` after each; a frame after the pen goes down and after
+// every step.
+void walk(int tid, position at, color col, double width, int (*style)(int), int steps,
+          double length, double turn) {
+    place(tid, at.x, at.y);
+    turtle_set_color(tid, col.r, col.g, col.b);
+    turtle_line_width(tid, width);
+    if (style != nullptr) style(tid);
     turtle_pen_down(tid);
     display_frame();
     for (int i = 0; i < steps; ++i) {
@@ -157,25 +161,17 @@ TEST(PaintLayer, FloorIsKeptUntilAClearPenWorkStaysAndEveryStyleShows) {
     // (docs/painting.png).
     field_set_color(0.0, 0.0, 0.0);  // which clears the floor
     display_frame();
-    const auto start = [](int tid, double x, double y, double r, double g, double b, double w) {
-        place(tid, x, y);
-        turtle_set_color(tid, r, g, b);
-        turtle_line_width(tid, w);
-    };
-    start(0, -220, 40, 0.2, 1, 0.4, 3);  // a square: four steps and left turns
-    walk(0, 4, 130, 90);
-    start(1, 50, 40, 0.2, 0.5, 1, 1);  // a filled triangle
-    turtle_set_fill_poly(1);
-    walk(1, 3, 160, 120);
-    start(2, -200, -20, 1, 0.85, 0.1, 6);  // a row of points
-    turtle_set_point_mode(2);
-    walk(2, 16, 25, 0);
-    start(3, -200, -80, 1, 1, 1, 1);  // a line of text; the turtle walks on with the pen up
+    walk(0, {-220, 40}, {0.2, 1, 0.4}, 3, nullptr, 4, 130, 90);                 // a square
+    walk(1, {50, 40}, {0.2, 0.5, 1}, 1, turtle_set_fill_poly, 3, 160, 120);     // a filled triangle
+    walk(2, {-200, -20}, {1, 0.85, 0.1}, 6, turtle_set_point_mode, 16, 25, 0);  // a row of points
+    place(3, -200, -80);  // a line of text; the turtle walks on with the pen up
+    turtle_set_color(3, 1, 1, 1);
     ASSERT_EQ(turtle_print_string(3, "Kelpmoor turtles paint the floor"), 0);
     display_frame();
     ASSERT_EQ(turtle_step_forward(3, 240), 0);
     display_frame();
-    start(4, signature_point(0).x, signature_point(0).y, 1, 0, 0, 1);  // a brush signature
+    place(4, signature_point(0).x, signature_point(0).y);  // a brush signature
+    turtle_set_color(4, 1, 0, 0);
     turtle_set_brush(4);
     turtle_pen_down(4);
     for (double s = 0.3; s <= 36.0; s += 0.3) {
@@ -263,8 +259,8 @@ TEST(Objects, TeamColoursDrawingOrderLabelsAndBeams) {
     // name below it, from (x - 12, y - 22).
     const auto label_px = [](double x, double y, bool score) {
         const double y0 = y + (score ? 9 : -25);
-        return count_pixels(field_to_pixel(x - 13), field_to_pixel(y0), field_to_pixel(x + 40),
-                            field_to_pixel(y0 + 15), is_bright);
+        return count_pixels(to_pixel(x - 13), to_pixel(y0), to_pixel(x + 40), to_pixel(y0 + 15),
+                            is_bright);
     };
     for (int flags = 0; flags < 4; flags++) {
         disp_name = flags & 1;

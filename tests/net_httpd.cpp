@@ -23,13 +23,16 @@ namespace {
 struct Browser : LoopClient {
     explicit Browser(const char *from = nullptr, int receive_buffer = 0, bool later = false)
         : LoopClient(later ? 0 : httpd_port(), from, receive_buffer) {}
-    std::string head() { return take_through("\r\n\r\n").value_or(""); }
-    // A GET and its body, checked against the response's own Content-Length.
-    std::string get(const std::string &uri) {
-        send("GET /" + uri + " HTTP/1.1\r\nHost: x\r\n\r\n");
-        const std::string h = head();
+    // The response to a request: its head and as much body as its Content-Length announces.
+    std::string respond(const std::string &request) {
+        send(request);
+        const std::string h = take_through("\r\n\r\n").value_or("");
         const size_t at = h.find("Content-Length: ");
-        return at == std::string::npos ? "<no response>" : take(std::stoul(h.substr(at + 16)));
+        return at == std::string::npos ? h : h + take(std::stoul(h.substr(at + 16)));
+    }
+    std::string get(const std::string &uri) {  // the body, or nothing
+        const std::string r = respond("GET /" + uri + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        return r.empty() ? "<no response>" : r.substr(r.find("\r\n\r\n") + 4);
     }
     // The server closes without a byte of response.
     bool refused() { return closed_by_server() && got.empty(); }
@@ -66,31 +69,20 @@ protected:
 // of two requests in one receive only the first is answered; what cannot be read is closed.
 TEST_F(Httpd, MethodsKeepAliveAndClosing) {
     Browser b;
-    b.send("GET / HTTP/1.1\r\n\r\n");
-    const std::string page = generate_html();
-    EXPECT_EQ(b.head(), ok_head("text/html", page.size()));
-    EXPECT_EQ(b.take(page.size()), page);
-    b.send("HEAD /turtle HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(b.head(), ok_head("application/json", {}));
+    const std::string page = generate_html(), coins = ok_head("application/json", 2) + "[]";
+    EXPECT_EQ(b.respond("GET / HTTP/1.1\r\n\r\n"), ok_head("text/html", page.size()) + page);
+    EXPECT_EQ(b.respond("HEAD /turtle HTTP/1.1\r\n\r\n"), ok_head("application/json", {}));
     EXPECT_TRUE(b.quiet()) << "a HEAD response has no body";
-    b.send("post /coin HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
-    EXPECT_EQ(b.head(), ok_head("application/json", {}));
+    EXPECT_EQ(b.respond("post /coin HTTP/1.1\r\nContent-Length: 0\r\n\r\n"),
+              ok_head("application/json", {}));
     EXPECT_TRUE(b.quiet());
-    b.send("get /img/5 HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(b.head(), ok_head("image/png", 481));
-    EXPECT_EQ(b.take(481).size(), 481u);
-
-    b.send("GET /coin HTTP/1.1\r\nConnection: Close\r\n\r\n");
-    EXPECT_EQ(b.head(), ok_head("application/json", 2));
-    EXPECT_EQ(b.take(2), "[]");
-    b.send("GET /coin HTTP/1.1\r\n\r\nGET /wall HTTP/1.1\r\n\r\n");
-    EXPECT_FALSE(b.head().empty());
-    EXPECT_EQ(b.take(2), "[]");
+    const std::string png = b.respond("get /img/5 HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(png.substr(0, png.size() - 481), ok_head("image/png", 481));
+    EXPECT_EQ(b.respond("GET /coin HTTP/1.1\r\nConnection: Close\r\n\r\n"), coins);
+    EXPECT_EQ(b.respond("GET /coin HTTP/1.1\r\n\r\nGET /wall HTTP/1.1\r\n\r\n"), coins);
     EXPECT_TRUE(b.quiet()) << "the second request must be dropped";
-    EXPECT_EQ(b.get("coin"), "[]") << "the connection waits for new data";
-    b.send("GET /coin HTTP/1.1\r\nConnection: close\r\n\r\n");
-    EXPECT_EQ(b.head(), ok_head("application/json", 2));
-    EXPECT_EQ(b.take(2), "[]");
+    EXPECT_EQ(b.respond("GET /coin HTTP/1.1\r\nConnection: close\r\n\r\n"), coins)
+        << "the connection waits for new data";
     EXPECT_TRUE(b.closed_by_server());
 
     for (const char *bad : {"PUT / HTTP/1.1\r\n\r\n", "GET / HTTP/1.1", "GE\r\n", "\n"}) {

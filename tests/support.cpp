@@ -7,8 +7,6 @@
 #include <link.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -117,8 +115,6 @@ LoopClient::LoopClient(int port, const char *from, int receive_buffer)
     if (port > 0) connect_to(port);
 }
 
-LoopClient::~LoopClient() { ::close(fd); }
-
 bool LoopClient::connect_to(int port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -126,8 +122,6 @@ bool LoopClient::connect_to(int port) {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return connected = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
 }
-
-void LoopClient::send(std::string_view text) { ::send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
 
 ssize_t LoopClient::fill(int ms) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -143,36 +137,4 @@ ssize_t LoopClient::fill(int ms) {
         }
     } while (idle && std::chrono::steady_clock::now() < end);
     return -1;
-}
-
-std::optional<std::string> LoopClient::take_through(std::string_view end, int ms) {
-    while (got.find(end) == std::string::npos) {
-        if (fill(ms) <= 0) return {};
-    }
-    return take(got.find(end) + end.size());
-}
-
-std::string LoopClient::take(size_t n) {
-    while (got.size() < n && fill(NET_TIMEOUT_MS) > 0) {
-    }
-    std::string head = got.substr(0, n);
-    got.erase(0, head.size());
-    return head;
-}
-
-std::optional<std::string> LoopClient::line(int ms) {
-    auto l = take_through("\n", ms);
-    if (l) l->pop_back();
-    return l;
-}
-
-std::string LoopClient::ask(std::string_view command, int ms) {
-    send(std::string(command) + "\n");
-    return line(ms).value_or("<no reply>");
-}
-
-bool LoopClient::quiet(int ms) { return got.empty() && fill(ms) < 0; }
-
-bool LoopClient::closed_by_server() {
-    return eventually([&] { return fill(10) == 0; }, idle);
 }

@@ -3,7 +3,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // The standard headers most tests use.
 #include <algorithm>
@@ -72,20 +73,42 @@ std::string reply(const std::string &payload, bool ok = true, unsigned events = 
 // connect_to(). With idle set, every wait runs idle() about once a millisecond.
 struct LoopClient {
     explicit LoopClient(int port, const char *from = nullptr, int receive_buffer = 0);
-    ~LoopClient();
+    ~LoopClient() { ::close(fd); }
     LoopClient(const LoopClient &) = delete;
     LoopClient &operator=(const LoopClient &) = delete;
 
     bool connect_to(int port);
-    void send(std::string_view text);
-    ssize_t fill(int ms);  // bytes read into got within ms; 0 once closed, -1 when none came
+    void send(std::string_view text) { ::send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
+    ssize_t fill(int ms);         // bytes read into got within ms; 0 once closed, -1 when none came
+    std::string take(size_t n) {  // up to n bytes of got, taken off
+        while (got.size() < n && fill(NET_TIMEOUT_MS) > 0) {
+        }
+        std::string head = got.substr(0, n);
+        got.erase(0, head.size());
+        return head;
+    }
     // got through the next `end`, taken off; nothing when the server falls silent or closes.
-    std::optional<std::string> take_through(std::string_view end, int ms = NET_TIMEOUT_MS);
-    std::string take(size_t n);                                // up to n bytes of got, taken off
-    std::optional<std::string> line(int ms = NET_TIMEOUT_MS);  // without its line feed
-    std::string ask(std::string_view command, int ms = NET_TIMEOUT_MS);  // a command, its reply
-    bool quiet(int ms = 50);  // nothing arrives within ms and the connection stays open
-    bool closed_by_server();  // after any replies still in flight
+    std::optional<std::string> take_through(std::string_view end, int ms = NET_TIMEOUT_MS) {
+        while (got.find(end) == std::string::npos) {
+            if (fill(ms) <= 0) return {};
+        }
+        return take(got.find(end) + end.size());
+    }
+    std::optional<std::string> line(int ms = NET_TIMEOUT_MS) {  // without its line feed
+        auto l = take_through("\n", ms);
+        if (l) l->pop_back();
+        return l;
+    }
+    std::string ask(std::string_view command) {  // one command and its reply line
+        send(std::string(command) + "\n");
+        return line().value_or("<no reply>");
+    }
+    // Nothing arrives within ms and the connection stays open.
+    bool quiet(int ms = 50) { return got.empty() && fill(ms) < 0; }
+    // The server closes the connection (after any replies still in flight).
+    bool closed_by_server() {
+        return eventually([&] { return fill(10) == 0; }, idle);
+    }
 
     int fd;
     bool connected = false;

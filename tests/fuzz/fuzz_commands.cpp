@@ -27,15 +27,13 @@ namespace {
     std::abort();
 }
 
-bool is_separator(uint8_t b) { return b == '\n' || b == ';'; }
-
 // Complete commands in the bytes: separator-terminated runs holding at least one byte that
 // can start a command (printable, not a space).
 int complete_commands(const uint8_t *data, size_t n) {
     int count = 0;
     bool started = false;
     for (size_t i = 0; i < n; i++) {
-        if (is_separator(data[i])) {
+        if (data[i] == '\n' || data[i] == ';') {
             count += started;
             started = false;
         } else if (data[i] > ' ' && data[i] < 128) {
@@ -47,11 +45,7 @@ int complete_commands(const uint8_t *data, size_t n) {
 
 void read_available(int fd, std::string &out) {
     char buf[4096];
-    for (;;) {
-        const ssize_t r = ::read(fd, buf, sizeof buf);
-        if (r <= 0) return;
-        out.append(buf, static_cast<size_t>(r));
-    }
+    for (ssize_t r; (r = ::read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(r));
 }
 
 bool readable(int fd) {

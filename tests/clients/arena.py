@@ -28,11 +28,9 @@ START_SECONDS = float(os.environ.get("KELPMOOR_START_SECONDS", "90"))
 
 
 def free_ports(n):
-    socks = []
-    for _ in range(n):
-        s = socket.socket()
+    socks = [socket.socket() for _ in range(n)]
+    for s in socks:
         s.bind(("127.0.0.1", 0))
-        socks.append(s)
     ports = [s.getsockname()[1] for s in socks]
     for s in socks:
         s.close()
@@ -154,12 +152,13 @@ def main(argv):
     port, http_port = free_ports(2)
     home = tempfile.mkdtemp(prefix="kelpmoor-arena-")
     xserver, display = start_x_server()
-    base = dict(os.environ, DISPLAY=display) if display else dict(os.environ)
-    env = dict(base, KELPMOOR_PORT=str(port), KELPMOOR_HTTP_PORT=str(http_port), HOME=home)
+    base = dict(os.environ, KELPMOOR_PORT=str(port), KELPMOOR_HTTP_PORT=str(http_port))
+    if display:
+        base["DISPLAY"] = display
     log_path = os.path.join(home, "kelpmoor.log")
     with open(log_path, "wb") as log:
-        arena = subprocess.Popen([program], env=env, stdout=log, stderr=subprocess.STDOUT,
-                                 start_new_session=True)
+        arena = subprocess.Popen([program], env=dict(base, HOME=home), stdout=log,
+                                 stderr=subprocess.STDOUT, start_new_session=True)
     show_log = False
     try:
         deadline = time.monotonic() + START_SECONDS
@@ -170,9 +169,7 @@ def main(argv):
                 show_log = True
                 return 1
             time.sleep(0.1)
-        cmd_env = dict(base, KELPMOOR_PORT=str(port), KELPMOOR_HTTP_PORT=str(http_port),
-                       KELPMOOR_HOME=home)
-        status = subprocess.call(command, env=cmd_env)
+        status = subprocess.call(command, env=dict(base, KELPMOOR_HOME=home))
         if status != 0 or os.environ.get("KELPMOOR_ARENA_LOG"):
             show_log = True
         return status

@@ -12,23 +12,8 @@
 
 namespace {
 
-// The back buffer's pixel at field point (x, y) of the top view.
-std::array<int, 3> at(const std::vector<unsigned char> &rgb, double x, double y) {
-    const std::size_t i = (std::size_t(y + 256.0) * WINDOW_SIZE + std::size_t(x + 256.0)) * 3;
-    return {rgb[i], rgb[i + 1], rgb[i + 2]};
-}
-
-bool yellow(std::array<int, 3> p) { return p[0] > 200 && p[1] > 150 && p[2] < p[1] - 40; }
-bool fiery(std::array<int, 3> p) { return p[0] > 150 && p[1] < 0.6 * p[0] && p[2] < 0.4 * p[0]; }
-
-std::vector<unsigned char> read_back() {
-    glFinish();
-    std::vector<unsigned char> rgb(std::size_t(WINDOW_SIZE) * WINDOW_SIZE * 3);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_BACK);
-    glReadPixels(0, 0, WINDOW_SIZE, WINDOW_SIZE, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
-    return rgb;
-}
+bool yellow(rgb8 p) { return p[0] > 200 && p[1] > 150 && p[2] < p[1] - 40; }
+bool fiery(rgb8 p) { return p[0] > 150 && p[1] < 0.6 * p[0] && p[2] < 0.4 * p[0]; }
 
 // A grey floor seen by the bird's-eye camera, turned so that the spheres' seams show.
 void bird_view_on_grey() {
@@ -72,11 +57,11 @@ TEST(BattlePicture, AFrameShowsTheBulletAndTheFireballAtTheirPlaces) {
     const position bullet = ttl[0].bullet;  // the next frame draws it here, then moves it
     start_to_kill(1);
     display_frame();
-    const std::vector<unsigned char> rgb = read_back();
-
-    EXPECT_TRUE(yellow(at(rgb, bullet.x, bullet.y)) && !yellow(at(rgb, bullet.x + 12, bullet.y)));
-    EXPECT_TRUE(fiery(at(rgb, 100, 100)) && fiery(at(rgb, 111, 100)) && fiery(at(rgb, 100, 89)));
-    EXPECT_FALSE(fiery(at(rgb, 120, 100)) || fiery(at(rgb, -120, -40)) || yellow(at(rgb, 0, 150)));
+    const std::vector<rgb8> px = window_pixels();
+    const auto at = [&](double x, double y) { return pixel_at(px, x, y); };
+    EXPECT_TRUE(yellow(at(bullet.x, bullet.y)) && !yellow(at(bullet.x + 12, bullet.y)));
+    EXPECT_TRUE(fiery(at(100, 100)) && fiery(at(111, 100)) && fiery(at(100, 89)));
+    EXPECT_FALSE(fiery(at(120, 100)) || fiery(at(-120, -40)) || yellow(at(0, 150)));
 }
 
 // The spheres are built once rather than by the toolkit at every call, and faces that cannot
@@ -97,18 +82,18 @@ TEST(BattlePicture, BulletsAndFlashesAreTheToolkitsSpheresPixelForPixel) {
             bird_view_on_grey();
             draw_battle_bullet(bullet);
             draw_battle_glow(flash);
-            const std::vector<unsigned char> ours = read_back();
+            const std::vector<rgb8> ours = window_pixels();
 
             bird_view_on_grey();
             toolkit_sphere(x, y, 5.0, 1.0f);
             toolkit_sphere(x + 30.0, y, 15.0, 17.0f / 25.0f);
-            const std::vector<unsigned char> theirs = read_back();
+            const std::vector<rgb8> theirs = window_pixels();
 
             std::size_t differing = 0, lit = 0;
-            for (std::size_t i = 0; i < ours.size(); i += 3) {
-                differing += !std::equal(&ours[i], &ours[i + 3], &theirs[i]);
-                const bool colour = theirs[i] != theirs[i + 2];  // the grey floor has red = blue
-                const std::size_t row = i / 3 / WINDOW_SIZE, column = i / 3 % WINDOW_SIZE;
+            for (std::size_t i = 0; i < ours.size(); i++) {
+                differing += ours[i] != theirs[i];
+                const bool colour = theirs[i][0] != theirs[i][2];  // the grey floor: red = blue
+                const std::size_t row = i / WINDOW_SIZE, column = i % WINDOW_SIZE;
                 lit += colour;
                 at_edge += colour && (row == 0 || column == 0 || row == WINDOW_SIZE - 1 ||
                                       column == WINDOW_SIZE - 1);

@@ -23,9 +23,13 @@ struct decoded {
     int depth = 0, colour = 0, interlace = 0;
     std::vector<std::pair<std::string, std::string>> texts;  // zTXt only, in file order
     std::vector<std::vector<unsigned char>> rows;            // RGB, file order
+    bool blue_at(int x, int file_row) const {                // a blue shell from above
+        const unsigned char *p = &rows.at(file_row)[x * 3];
+        return p[2] > 200 && p[0] < 60;
+    }
 };
 
-decoded decode(const fs::path &path) {
+decoded decode(const fs::path &path) {  // libpng aborts the test on a file that is not a PNG
     decoded d;
     FILE *fp = std::fopen(path.c_str(), "rb");
     if (fp == nullptr) return d;
@@ -34,8 +38,7 @@ decoded decode(const fs::path &path) {
     png_init_io(png, fp);
     png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
     png_textp text = nullptr;
-    const int ntext = png_get_text(png, info, &text, nullptr);
-    for (int i = 0; i < ntext; i++) {
+    for (int i = 0, n = png_get_text(png, info, &text, nullptr); i < n; i++) {
         if (text[i].compression == PNG_TEXT_COMPRESSION_zTXt) {
             d.texts.emplace_back(text[i].key, std::string(text[i].text, text[i].text_length));
         }
@@ -47,6 +50,14 @@ decoded decode(const fs::path &path) {
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(fp);
     return d;
+}
+
+// Asks for a capture into path and draws the frame that writes it: what it logged.
+std::string capture_to(const std::string &path) {
+    capture_request = path;
+    testing::internal::CaptureStderr();
+    display();
+    return testing::internal::GetCapturedStderr();
 }
 
 struct CaptureTest : ::testing::Test {
@@ -74,7 +85,6 @@ TEST_F(CaptureTest, FileIsA512RgbPngWithItsFourTextsTopRowFirstAndAFailureIsRepo
     const std::time_t after = std::time(nullptr);
     EXPECT_TRUE(capture_request.empty()) << "the request is served once";
 
-    // libpng aborts the test on a file that is not a PNG.
     const decoded d = decode(dir / "kelpmoor-capture-4242.png");
     EXPECT_EQ(std::make_tuple(d.width, d.height, d.depth, d.colour, d.interlace),
               std::make_tuple(512u, 512u, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE));
@@ -98,9 +108,8 @@ TEST_F(CaptureTest, FileIsA512RgbPngWithItsFourTextsTopRowFirstAndAFailureIsRepo
 
     // Window row 456 (the turtle) is file row 55; window row 55 is file row 456.
     ASSERT_EQ(d.rows.size(), 512u);
-    const unsigned char *turtle_px = &d.rows[55][256 * 3], *floor_px = &d.rows[456][256 * 3];
-    EXPECT_TRUE(turtle_px[2] > 200 && turtle_px[0] < 60) << "blue shell";
-    EXPECT_EQ(floor_px[0] + floor_px[1] + floor_px[2], 0);
+    EXPECT_TRUE(d.blue_at(256, 55));
+    EXPECT_EQ(d.rows[456][256 * 3] + d.rows[456][256 * 3 + 1] + d.rows[456][256 * 3 + 2], 0);
 
     // The author falls back and is cut; a capture into a missing directory leaves no file.
     unsetenv("USER");
@@ -109,11 +118,7 @@ TEST_F(CaptureTest, FileIsA512RgbPngWithItsFourTextsTopRowFirstAndAFailureIsRepo
     EXPECT_STREQ(make_capture_texts().author.data(), "a-user-name-much-longer-than-th");
 
     const fs::path target = dir / "no-such-dir" / "shot.png";
-    capture_request = target.string();
-    testing::internal::CaptureStderr();
-    display();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "saveImageToPNG: cannot open file:" + target.string() + "\n");
+    EXPECT_EQ(capture_to(target), "saveImageToPNG: cannot open file:" + target.string() + "\n");
     EXPECT_FALSE(fs::exists(target));
     EXPECT_TRUE(capture_request.empty());
 }
@@ -124,12 +129,6 @@ TEST_F(CaptureTest, FileIsA512RgbPngWithItsFourTextsTopRowFirstAndAFailureIsRepo
 TEST_F(CaptureTest, AWriteThatFailsIsOneLineLeavesNoPartialFileAndEndsNothing) {
     struct stat device {};
     ASSERT_EQ(stat("/dev/full", &device), 0);
-    const auto capture_to = [](const std::string &path) {
-        capture_request = path;
-        testing::internal::CaptureStderr();
-        display();
-        return testing::internal::GetCapturedStderr();
-    };
     const std::string full_line =
         "saveImageToPNG: cannot write file:/dev/full: No space left on device\n";
 
@@ -162,10 +161,6 @@ TEST_F(CaptureTest, AWriteThatFailsIsOneLineLeavesNoPartialFileAndEndsNothing) {
     // A turtle in the middle of a maze cell, blue from above in the next capture.
     place(0, -207.5, -207.5, 0, 0, 3);
     EXPECT_EQ(capture_to((dir / "after.png").string()), "");
-    const decoded d = decode(dir / "after.png");
-    ASSERT_EQ(d.rows.size(), 512u);
-    const unsigned char *turtle_px = &d.rows[511 - 48][48 * 3];
-    EXPECT_TRUE(turtle_px[2] > 200 && turtle_px[0] < 60)
-        << int(turtle_px[0]) << " " << int(turtle_px[1]) << " " << int(turtle_px[2]);
+    EXPECT_TRUE(decode(dir / "after.png").blue_at(48, 511 - 48));
     EXPECT_TRUE(capture_request.empty());
 }

@@ -17,39 +17,20 @@
 
 namespace {
 
-// One frame as the event loop would draw it, leaving the back buffer readable: its pixels are
-// read after the frame was drawn and before any swap.
-void draw_one_frame() {
-    display_frame();
-    glFinish();
-}
-
-// The back buffer, row by row from the bottom.
-using rgb8 = std::array<unsigned char, 3>;
 using pixels = std::vector<rgb8>;
-static_assert(sizeof(rgb8) == 3);
-pixels window_pixels() {
-    pixels px(static_cast<std::size_t>(WINDOW_SIZE) * WINDOW_SIZE);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadBuffer(GL_BACK);
-    glReadPixels(0, 0, WINDOW_SIZE, WINDOW_SIZE, GL_RGB, GL_UNSIGNED_BYTE, px.data());
-    return px;
-}
-
-// Window pixel of a field point in the top view: field (-256, -256) is pixel (0, 0).
-int field_to_pixel(double v) { return static_cast<int>(v + 256.0); }
-rgb8 at_field(double x, double y) {
-    return window_pixels()[field_to_pixel(y) * WINDOW_SIZE + field_to_pixel(x)];
-}
-
+using pixel_test = std::function<bool(const rgb8 &)>;
 const rgb8 black{0, 0, 0};
 
-void expect_near(const rgb8 &got, int r, int g, int b, int tol, const char *what) {
-    const int want[] = {r, g, b};
-    for (int i = 0; i < 3; i++) EXPECT_NEAR(got[i], want[i], tol) << what << ", channel " << i;
+int to_pixel(double v) { return static_cast<int>(v + 256.0); }  // field to window, top view
+rgb8 at_field(double x, double y) { return pixel_at(window_pixels(), x, y); }
+bool near(const rgb8 &got, const rgb8 &want, int tol) {
+    return std::abs(got[0] - want[0]) <= tol && std::abs(got[1] - want[1]) <= tol &&
+           std::abs(got[2] - want[2]) <= tol;
 }
+bool is_bright(const rgb8 &p) { return std::min({p[0], p[1], p[2]}) > 150; }
+bool is_red(const rgb8 &p) { return p[0] > 200 && p[1] < 140 && p[2] < 140; }
+bool is_black(const rgb8 &p) { return p[0] < 8 && p[1] < 8 && p[2] < 8; }
 
-// Coin c at (x, y), stacked at rank order, on the field or not.
 void put_coin(int c, double x, double y, int order, bool on_field = true) {
     coins[c] = coin{c, {x, y}, order, nullptr, on_field ? COIN_ON_FIELD : 0u};
     ncoin = std::max(ncoin, c + 1);
@@ -62,7 +43,7 @@ int differing_pixels(const pixels &a, const pixels &b) {
 }
 
 // Pixels in window rectangle [x0, x1) x [y0, y1) for which pred holds.
-int count_pixels(int x0, int y0, int x1, int y1, const std::function<bool(const rgb8 &)> &pred) {
+int count_pixels(int x0, int y0, int x1, int y1, const pixel_test &pred) {
     const pixels px = window_pixels();
     int n = 0;
     for (int y = y0; y < y1; y++) {
@@ -70,12 +51,12 @@ int count_pixels(int x0, int y0, int x1, int y1, const std::function<bool(const 
     }
     return n;
 }
-
-bool is_bright(const rgb8 &p) { return std::min({p[0], p[1], p[2]}) > 150; }
-bool is_red(const rgb8 &p) { return p[0] > 200 && p[1] < 140 && p[2] < 140; }
+int count_around(double x, double y, int rx, int ry, const pixel_test &pred) {
+    return count_pixels(to_pixel(x) - rx, to_pixel(y) - ry, to_pixel(x) + rx + 1,
+                        to_pixel(y) + ry + 1, pred);
+}
 
 // The polygons of a frame as GL feedback reports them, in drawing order: window x, y, depth.
-// Points, lines, bitmaps and pixel rectangles are skipped.
 using polygon = std::vector<std::array<GLfloat, 3>>;
 std::vector<polygon> frame_polygons() {
     std::vector<GLfloat> buf(4 << 20);
@@ -87,27 +68,27 @@ std::vector<polygon> frame_polygons() {
     std::vector<polygon> out;
     for (GLint i = 0; i < n;) {
         const GLfloat token = buf[i++];
-        if (token == GL_PASS_THROUGH_TOKEN) {
-            i++;
-            continue;
-        }
         const bool line = token == GL_LINE_TOKEN || token == GL_LINE_RESET_TOKEN;
-        const int nv = token == GL_POLYGON_TOKEN ? static_cast<int>(buf[i++]) : line ? 2 : 1;
+        const int nv = token == GL_POLYGON_TOKEN        ? static_cast<int>(buf[i++])
+                       : token == GL_PASS_THROUGH_TOKEN ? 0
+                       : line                           ? 2
+                                                        : 1;
         polygon v;
         for (int k = 0; k < nv; k++, i += 3) v.push_back({buf[i], buf[i + 1], buf[i + 2]});
+        if (token == GL_PASS_THROUGH_TOKEN) i++;
         if (token == GL_POLYGON_TOKEN) out.push_back(v);
     }
     return out;
 }
 
-// Index of the first polygon lying wholly inside the window box around field point (x, y)
-// (half-width r), or -1.
+// Index of the first polygon lying wholly within r of field point (x, y), or -1.
 int first_polygon_at(const std::vector<polygon> &polys, double x, double y, double r = 10.5) {
-    const auto near = [&](auto &v) {
-        return std::abs(v[0] - 256 - x) <= r && std::abs(v[1] - 256 - y) <= r;
-    };
     for (std::size_t i = 0; i < polys.size(); i++) {
-        if (!polys[i].empty() && std::all_of(polys[i].begin(), polys[i].end(), near)) return int(i);
+        if (!polys[i].empty() && std::all_of(polys[i].begin(), polys[i].end(), [&](auto &v) {
+                return std::abs(v[0] - 256 - x) <= r && std::abs(v[1] - 256 - y) <= r;
+            })) {
+            return int(i);
+        }
     }
     return -1;
 }
@@ -121,28 +102,25 @@ void run_loop_for(double seconds) {
     }
 }
 
-bool is_black(const rgb8 &p) { return p[0] < 8 && p[1] < 8 && p[2] < 8; }
-
-// Pixels within rx and ry window pixels of field point (x, y) for which pred holds.
-int count_around(double x, double y, int rx, int ry,
-                 const std::function<bool(const rgb8 &)> &pred) {
-    const int px = field_to_pixel(x), py = field_to_pixel(y);
-    return count_pixels(px - rx, py - ry, px + rx + 1, py + ry + 1, pred);
-}
-
 // Point s of the signature: a looped trochoid along the bottom of the field.
 position signature_point(double s) {
     return {-190.0 + 9.0 * s - 20.0 * std::sin(s), -175.0 - 20.0 * std::cos(s)};
 }
 
-// Turtle tid puts its pen down and walks `steps` steps of `length`, turning by `turn` after
-// each; a frame after the pen goes down and after every step.
-void walk(int tid, int steps, double length, double turn) {
+// Turtle tid, placed, coloured and given a line style, puts its pen down and walks `steps`
+// steps of `length`, turning by `turn` after each; a frame after the pen goes down and after
+// every step.
+void walk(int tid, position at, color col, double width, int (*style)(int), int steps,
+          double length, double turn) {
+    place(tid, at.x, at.y);
+    turtle_set_color(tid, col.r, col.g, col.b);
+    turtle_line_width(tid, width);
+    if (style != nullptr) style(tid);
     turtle_pen_down(tid);
-    draw_one_frame();
+    display_frame();
     for (int i = 0; i < steps; ++i) {
         ASSERT_EQ(turtle_step_forward(tid, length), 0) << tid << " step " << i;
-        draw_one_frame();
+        display_frame();
         turtle_turn(tid, turn);
     }
 }
@@ -154,8 +132,8 @@ TEST(PaintLayer, FloorIsKeptUntilAClearPenWorkStaysAndEveryStyleShows) {
     open_test_window();
     field_set_color(0.2, 0.4, 0.6);
     place(0, 0.5, 0.5);
-    draw_one_frame();
-    expect_near(at_field(100, 100), 51, 102, 153, 2, "fresh floor");
+    display_frame();
+    EXPECT_PRED3(near, at_field(100, 100), (rgb8{51, 102, 153}), 2) << "fresh floor";
     EXPECT_GT(at_field(0.5, 0.5)[1], 200) << "turtle drawn";
 
     // A colour change without a clear must not show: the floor comes from the paint layer.
@@ -164,63 +142,50 @@ TEST(PaintLayer, FloorIsKeptUntilAClearPenWorkStaysAndEveryStyleShows) {
     turtle_pen_down(1);
     turtle_step_forward(1, 60.0);
     ttl[0].status = 0;
-    draw_one_frame();
+    display_frame();
     turtle_pen_up(1);
     turtle_jump(1, 150.0, 150.0);
-    draw_one_frame();
-    draw_one_frame();
-    expect_near(at_field(-200, 50), 51, 102, 153, 2, "restored floor");
-    expect_near(at_field(0.5, 0.5), 51, 102, 153, 2, "where the turtle stood");
-    expect_near(at_field(-130.5, -100.5), 255, 0, 0, 55, "the red pen trail, still on the floor");
+    display_frame();
+    display_frame();
+    EXPECT_PRED3(near, at_field(-200, 50), (rgb8{51, 102, 153}), 2) << "restored floor";
+    EXPECT_PRED3(near, at_field(0.5, 0.5), (rgb8{51, 102, 153}), 2) << "where the turtle stood";
+    EXPECT_PRED3(near, at_field(-130.5, -100.5), (rgb8{255, 0, 0}), 55)
+        << "the red pen trail, still on the floor";
 
     field_clear();
-    draw_one_frame();
-    expect_near(at_field(-200, 50), 255, 0, 0, 2, "floor after a clear");
+    display_frame();
+    EXPECT_PRED3(near, at_field(-200, 50), (rgb8{255, 0, 0}), 2) << "floor after a clear";
 
     // Every style at once, driven the way clients drive turtles, one command batch per frame,
     // on a black floor. With KELPMOOR_PAINTING_PNG set, the final frame is also saved there
     // (docs/painting.png).
     field_set_color(0.0, 0.0, 0.0);  // which clears the floor
-    draw_one_frame();
-    place(0, -220, 40);  // a square: four steps and left turns
-    turtle_set_color(0, 0.2, 1, 0.4);
-    turtle_line_width(0, 3);
-    walk(0, 4, 130, 90);
-
-    place(1, 50, 40);  // a filled triangle
-    turtle_set_color(1, 0.2, 0.5, 1);
-    turtle_set_fill_poly(1);
-    walk(1, 3, 160, 120);
-
-    place(2, -200, -20);  // a row of points
-    turtle_set_color(2, 1, 0.85, 0.1);
-    turtle_line_width(2, 6);
-    turtle_set_point_mode(2);
-    walk(2, 16, 25, 0);
-
+    display_frame();
+    walk(0, {-220, 40}, {0.2, 1, 0.4}, 3, nullptr, 4, 130, 90);                 // a square
+    walk(1, {50, 40}, {0.2, 0.5, 1}, 1, turtle_set_fill_poly, 3, 160, 120);     // a filled triangle
+    walk(2, {-200, -20}, {1, 0.85, 0.1}, 6, turtle_set_point_mode, 16, 25, 0);  // a row of points
     place(3, -200, -80);  // a line of text; the turtle walks on with the pen up
     turtle_set_color(3, 1, 1, 1);
     ASSERT_EQ(turtle_print_string(3, "Kelpmoor turtles paint the floor"), 0);
-    draw_one_frame();
+    display_frame();
     ASSERT_EQ(turtle_step_forward(3, 240), 0);
-    draw_one_frame();
-
+    display_frame();
     place(4, signature_point(0).x, signature_point(0).y);  // a brush signature
     turtle_set_color(4, 1, 0, 0);
     turtle_set_brush(4);
     turtle_pen_down(4);
-    draw_one_frame();
     for (double s = 0.3; s <= 36.0; s += 0.3) {
+        display_frame();
         position p = signature_point(s);
         turtle_line_width(4, 5.0 + 4.0 * std::sin(s * 0.35));
         ASSERT_EQ(turtle_jump(4, p.x, p.y), 0);
-        draw_one_frame();
     }
+    display_frame();
     turtle_pen_up(4);
-    draw_one_frame();
+    display_frame();
 
     const rgb8 green{51, 255, 102};
-    auto is_green = [&](const rgb8 &p) { return p == green; };
+    const auto is_green = [&](const rgb8 &p) { return p == green; };
     EXPECT_EQ(count_around(-150, 40, 0, 10, is_green), 3);  // the square's sides, 3 pixels wide
     EXPECT_EQ(count_around(-150, 170, 0, 10, is_green), 3);
     EXPECT_EQ(at_field(-90, 120), green);
@@ -260,9 +225,9 @@ TEST(Objects, TeamColoursDrawingOrderLabelsAndBeams) {
     // the field.
     const double at[4][3] = {{-100, 0, 2}, {0, 0, 0}, {100, 0, 1}, {0, 150, 3}};
     for (int c = 0; c < 4; c++) put_coin(c, at[c][0], at[c][1], static_cast<int>(at[c][2]), c < 3);
-    draw_one_frame();
-    expect_near(at_field(-60.5, -60.5), 200, 86, 255, 12, "team 1 shell");
-    expect_near(at_field(60.5, -60.5), 29, 29, 255, 12, "team 3 shell");
+    display_frame();
+    EXPECT_PRED3(near, at_field(-60.5, -60.5), (rgb8{200, 86, 255}), 12) << "team 1 shell";
+    EXPECT_PRED3(near, at_field(60.5, -60.5), (rgb8{29, 29, 255}), 12) << "team 3 shell";
     EXPECT_EQ(at_field(-60.5, -60.5 + 12.5), black) << "nothing beside it";
 
     const auto polys = frame_polygons();
@@ -294,13 +259,13 @@ TEST(Objects, TeamColoursDrawingOrderLabelsAndBeams) {
     // name below it, from (x - 12, y - 22).
     const auto label_px = [](double x, double y, bool score) {
         const double y0 = y + (score ? 9 : -25);
-        return count_pixels(field_to_pixel(x - 13), field_to_pixel(y0), field_to_pixel(x + 40),
-                            field_to_pixel(y0 + 15), is_bright);
+        return count_pixels(to_pixel(x - 13), to_pixel(y0), to_pixel(x + 40), to_pixel(y0 + 15),
+                            is_bright);
     };
     for (int flags = 0; flags < 4; flags++) {
         disp_name = flags & 1;
         disp_score = flags >> 1;
-        draw_one_frame();
+        display_frame();
         const int name = label_px(0.5, 0.5, false), score = label_px(0.5, 0.5, true);
         EXPECT_TRUE(disp_name ? name > 20 : name == 0) << flags << ": " << name;
         EXPECT_TRUE(disp_score ? score > 10 : score == 0) << flags << ": " << score;
@@ -314,7 +279,7 @@ TEST(Objects, TeamColoursDrawingOrderLabelsAndBeams) {
     // A frame, then whether the finder line to turtle 3 (reddish) and the radar line to
     // turtle 4 (bluish) show halfway along.
     const auto beams = [] {
-        draw_one_frame();
+        display_frame();
         const rgb8 f = at_field(-50.5, 0.5), r = at_field(-100.5, -60.5);
         return std::pair(f[0] > 200 && f[1] < 170 && f[2]<170, r[2]> 200 && r[0] < 170 &&
                          r[1] < 170);
@@ -340,7 +305,7 @@ TEST(Overlays, HelpPanelErrorTextTextAndDab) {
     // line starts further right, at -168.96). A frame, then: whether the panel shows, and the
     // red pixels (up to 11) where the error's letters lie on the panel and left of it.
     const auto overlays = [] {
-        draw_one_frame();
+        display_frame();
         return std::tuple(at_field(180, -200) != black,
                           std::min(count_pixels(53, 384, 86, 400, is_red), 11),
                           std::min(count_pixels(26, 384, 50, 400, is_red), 11));
@@ -364,7 +329,7 @@ TEST(Overlays, HelpPanelErrorTextTextAndDab) {
     // A frame with text drawn over it in a material with an ambient term, so that the light's
     // share shows: the window's pixels and the raster position after the text.
     const auto text_frame = [](const std::function<void()> &text) {
-        draw_one_frame();
+        display_frame();
         const GLfloat emission[] = {0.3f, 0.6f, 0.2f, 1.0f}, ambient[] = {0.9f, 0.4f, 0.5f, 1.0f};
         glMaterialfv(GL_FRONT, GL_EMISSION, emission);
         glMaterialfv(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, ambient);
@@ -393,9 +358,9 @@ TEST(Overlays, HelpPanelErrorTextTextAndDab) {
         text_frame([] { drawString(0.0, 0.0, 500.0, GLUT_BITMAP_HELVETICA_18, "out of view"); });
     EXPECT_EQ(differing_pixels(out_of_view.first, no_text), 0) << "raster position out of view";
 
-    draw_one_frame();
+    display_frame();
     paint_Ten(100.5, 100.5, 24.0, 1.0, 0.5, 0.0);
-    expect_near(at_field(100.5, 100.5), 255, 128, 0, 2, "orange dab centre");
+    EXPECT_PRED3(near, at_field(100.5, 100.5), (rgb8{255, 128, 0}), 2) << "orange dab centre";
 }
 
 // The floor, walls and coins of a frame are put back from a copy while they stay the same.
@@ -419,7 +384,7 @@ TEST(Scenery, KeptCopyShowsTheSameFrameAndEveryChangeShowsAtOnce) {
             glClearColor(1.0f, 0.0f, 1.0f, 1.0f);
             glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
             glPopAttrib();
-            draw_one_frame();
+            display_frame();
             px = window_pixels();
         }
         EXPECT_EQ(scenery_restore_count(), restored + put_back) << what;

@@ -2,11 +2,6 @@
 // through the command server, and the operator's keys and menu, for the thread sanitizer build
 // to watch. Every command must get its one reply while the field changes under it.
 #include <GL/freeglut.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -32,41 +27,15 @@ constexpr int PER_ROUND = sizeof commands / sizeof commands[0];
 
 // Sends the list ROUNDS times, one command at a time; returns the replies that were well formed.
 int drive_turtle(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return 0;
-    }
+    LoopClient c(port);
     int good = 0;
-    std::string pending;
     for (int r = 0; r < ROUNDS; r++) {
-        for (const char *c : commands) {
-            const std::string line = std::string(c) + "\n";
-            ::send(fd, line.data(), line.size(), MSG_NOSIGNAL);
-            while (pending.find('\n') == std::string::npos) {
-                pollfd p{fd, POLLIN, 0};
-                char buf[512];
-                if (poll(&p, 1, 30000) <= 0) {
-                    ::close(fd);
-                    return good;
-                }
-                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-                if (n <= 0) {
-                    ::close(fd);
-                    return good;
-                }
-                pending.append(buf, static_cast<size_t>(n));
-            }
-            const std::string reply = pending.substr(0, pending.find('\n'));
-            pending.erase(0, reply.size() + 1);
-            if (reply.find(" @ ") != std::string::npos) good++;
+        for (const char *command : commands) {
+            const auto reply = (c.send(std::string(command) + "\n"), c.line(30000));
+            if (!reply) return good;
+            good += reply->find(" @ ") != std::string::npos;
         }
     }
-    ::close(fd);
     return good;
 }
 
@@ -105,9 +74,8 @@ TEST(Threads, FrameLoopClientsAndKeysTogether) {
     // Kill-all from the keyboard empties the field; the loop goes on.
     keyboardfunc('K', 0, 0);
     for (int i = 0; i < 20; i++) glutMainLoopEvent();
-    std::lock_guard lock(frame_rendering_mutex);
     int alive = -1;
-    qf_n_turtle(&alive);
+    locked([&] { return qf_n_turtle(&alive); });
     EXPECT_EQ(alive, 0);
 }
 

@@ -1,107 +1,32 @@
 // net_server.cpp: the command server, started in the test process and driven through real
 // sockets, with a frame stand-in for the missing window: pacing of every command against
 // frames, the client limit, private mode, zombies and disconnection marks, over-long commands,
-// a client that never reads its replies, and splitting bytes into commands. (The language
+// splitting bytes into commands, and hostile clients: one that never reads its replies, odd
+// framing, hundreds that connect and leave, bursts beyond the client limit. (The language
 // itself is tested without sockets: unit_commands.cpp.)
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <memory>
-#include <mutex>
-#include <optional>
-#include <string_view>
 #include <thread>
 
+#include "reply_format.h"
 #include "server/commands.h"
 #include "server/tcpserver.h"
 #include "support.h"
 
 namespace {
 
-constexpr int NET_TIMEOUT_MS = 3000;  // longest wait for something that must happen
-constexpr int NET_QUIET_MS = 30;      // how long "nothing arrives" is watched
-
-// What a frame does to the server: take the lock, reset every nup, release, wake the server.
-void frame() {
-    rendering_started();
-    rendering_is_done();
+int clients() {
+    return locked([] { return nclient; });
 }
-
-// Polls until done() holds, drawing frames as the window would; false after NET_TIMEOUT_MS.
-template <typename Pred>
-bool eventually(Pred done) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(NET_TIMEOUT_MS);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        frame();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+int turtle_of(int cl) {  // -1: free
+    return locked([cl] { return client_tab[cl].tid; });
 }
-
-class TestClient {
-public:
-    // Connects from the local address `from` when given; receive_buffer > 0 sets SO_RCVBUF
-    // before connecting, so the window is small from the start.
-    explicit TestClient(const char *from = nullptr, int receive_buffer = 0) {
-        if (receive_buffer > 0) {
-            setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-        }
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        if (from != nullptr) {
-            inet_pton(AF_INET, from, &a.sin_addr);
-            ::bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        }
-        a.sin_port = htons(static_cast<uint16_t>(tcp_server_port()));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    }
-    TestClient(const TestClient &) = delete;
-    TestClient &operator=(const TestClient &) = delete;
-    ~TestClient() { ::close(fd_); }
-
-    void send(std::string_view text) { ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL); }
-    // The next reply line without its line feed, or nothing when the server falls silent.
-    std::optional<std::string> line() {
-        while (pending_.find('\n') == std::string::npos) {
-            if (fill(NET_TIMEOUT_MS) <= 0) return {};
-        }
-        std::string l = pending_.substr(0, pending_.find('\n'));
-        pending_.erase(0, l.size() + 1);
-        return l;
-    }
-    // One command and its reply.
-    std::string ask(std::string_view command) {
-        send(std::string(command) + "\n");
-        return line().value_or("<no reply>");
-    }
-    // True when no byte arrives within NET_QUIET_MS and the connection stays open.
-    bool quiet() { return pending_.empty() && fill(NET_QUIET_MS) < 0; }
-    // True when the server closes the connection (after any replies still in flight).
-    bool closed_by_server() {
-        return eventually([&] { return fill(10) == 0; });
-    }
-
-private:
-    // Bytes read within timeout_ms; 0 when the connection was closed, -1 when nothing came.
-    ssize_t fill(int timeout_ms) {
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, timeout_ms) <= 0) return -1;
-        char buf[4096];
-        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-        if (n <= 0) return 0;
-        pending_.append(buf, static_cast<size_t>(n));
-        return n;
-    }
-
-    int fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    std::string pending_;
-};
+turtle snapshot(int tid) {
+    return locked([tid] { return ttl[tid]; });
+}
+bool wait_clients(int n) {
+    return eventually([n] { return clients() == n; }, server_frame);
+}
 
 // The server's log since CaptureStderr() holds every one of the lines. The server thread logs
 // an accepted, refused or closed connection before the client or the tests can see the effect.
@@ -110,23 +35,32 @@ void expect_logged(std::initializer_list<const char *> lines) {
     for (const char *l : lines) EXPECT_NE(log.find(l), std::string::npos) << l << " in:\n" << log;
 }
 
-// f() under the lock, as a frame or a key action would run it.
-template <typename F>
-auto locked(F f) {
-    std::lock_guard lock(frame_rendering_mutex);
-    return f();
-}
-int clients() {
-    return locked([] { return nclient; });
-}
-int turtle_of(int cl) {
-    return locked([cl] { return client_tab[cl].tid; });
-}  // -1: free
-turtle snapshot(int tid) {
-    return locked([tid] { return ttl[tid]; });
-}
-bool wait_clients(int n) {
-    return eventually([n] { return clients() == n; });
+// A client of the command server, connected from `from` when given.
+struct Client : LoopClient {
+    explicit Client(const char *from = nullptr, int receive_buffer = 0)
+        : LoopClient(tcp_server_port(), from, receive_buffer) {}
+};
+
+// A client that draws frames while it waits, as the window would.
+struct FramedClient : LoopClient {
+    FramedClient() : LoopClient(tcp_server_port()) { idle = server_frame; }
+    int lines() const { return static_cast<int>(std::count(got.begin(), got.end(), '\n')); }
+    // Reads until n lines came, then watches for more; the lines counted.
+    int replies(int n) {
+        eventually([&] { return lines() >= n || fill(10) == 0; });
+        while (fill(50) > 0) {
+        }
+        return lines();
+    }
+};
+
+// A client that connects after the hostile one is answered at once.
+void expect_normal_client_served() {
+    FramedClient c;
+    ASSERT_TRUE(c.connected);
+    c.send("Q T\nF 1\n");
+    c.replies(2);
+    EXPECT_EQ(count_reply_lines(c.got), 2) << c.got;
 }
 
 // Starts the server once per process on a free port. The world is fresh before any client
@@ -134,37 +68,30 @@ bool wait_clients(int n) {
 class NetTest : public ::testing::Test {
 protected:
     ~NetTest() override { EXPECT_TRUE(wait_clients(0)); }
-    static void SetUpTestSuite() {  // before any client member of a fixture connects
+    static void SetUpTestSuite() {
         static const bool started = (start_tcp_server(0), true);
         (void)started;
     }
     void SetUp() override { ASSERT_GT(tcp_server_port(), 0); }
 };
-
-// The reply line the server must send for a payload (empty for none) at the current tick.
-std::string reply(const std::string &payload, bool ok = true, unsigned events = 0) {
-    return payload + (payload.empty() ? "" : " ") + (ok ? "OK @ " : "ERR @ ") +
-           std::to_string(elapsed_time.load()) + " " + std::to_string(events);
-}
-
 using Connections = NetTest;
+using Hostile = NetTest;
 
 // Queries alone are served on every pass without any frame, but never during one; an over-long
 // command is refused once and the client stays.
 TEST_F(Connections, QueriesWithoutFramesAndOverLongCommands) {
-    TestClient c, other;
+    Client c, other;
     ASSERT_EQ(c.ask("."), reply(""));
     ASSERT_EQ(other.ask("."), reply(""));
     for (int i = 0; i < 200; i++) ASSERT_EQ(c.ask("Q T"), reply("0")) << i;
     rendering_started();
     c.send("Q T\n");
-    bool quiet_during_frame = c.quiet();
+    bool quiet_during_frame = c.quiet(30);
     rendering_is_done();
     EXPECT_TRUE(quiet_during_frame);
     EXPECT_EQ(c.line(), reply("0"));
 
-    // An over-long command is refused once and the client stays: 511 characters still make
-    // one command; 512 do not.
+    // 511 characters still make one command; 512 do not.
     EXPECT_EQ(c.ask("Q T" + std::string(508, ' ')), reply("0"));
     EXPECT_EQ(c.ask("Q T" + std::string(509, ' ')), reply("", false));
 
@@ -181,18 +108,18 @@ TEST_F(Connections, QueriesWithoutFramesAndOverLongCommands) {
     // Separators and leading spaces filling the buffer are no command at all.
     c.send(std::string(300, ';') + std::string(300, ' ') + "Q N\n");
     EXPECT_EQ(c.line(), reply("2"));
-    EXPECT_TRUE(c.quiet());
+    EXPECT_TRUE(c.quiet(30));
 }
 
 // The client limit, a leaving client's zombie, and clients closed by marks and by kill-all.
 TEST_F(Connections, ClientsAreRefusedAndClosed) {
     testing::internal::CaptureStderr();
-    std::vector<std::unique_ptr<TestClient>> cs;
+    std::vector<std::unique_ptr<Client>> cs;
     for (int i = 0; i < MAX_CLIENT; i++) {
-        cs.push_back(std::make_unique<TestClient>());
+        cs.push_back(std::make_unique<Client>());
         ASSERT_EQ(cs.back()->ask("."), reply(""));
     }
-    TestClient eleventh;
+    Client eleventh;
     EXPECT_TRUE(eleventh.closed_by_server());
     EXPECT_EQ(clients(), MAX_CLIENT);
 
@@ -202,7 +129,7 @@ TEST_F(Connections, ClientsAreRefusedAndClosed) {
     expect_logged({"handling client from 127.0.0.1 ", "accept_connection(): reaches MAX_CLIENT\n",
                    "closing connection from 127.0.0.1 "});
     EXPECT_TRUE(snapshot(tid).status == (ST_ALIVE | ST_ZOMBIE) && turtle_of(3) == -1);
-    TestClient late;  // takes the lowest free slot, with a turtle of its own
+    Client late;  // takes the lowest free slot, with a turtle of its own
     EXPECT_EQ(late.ask("."), reply(""));
     EXPECT_TRUE(snapshot(turtle_of(3)).cid == 3 && turtle_of(3) != tid);
 
@@ -222,27 +149,27 @@ TEST_F(Connections, ClientsAreRefusedAndClosed) {
 // Private mode serves only the local host; a full turtle table refuses robots and new clients.
 TEST_F(Connections, PrivateModeAndAFullTurtleTableRefuseClients) {
     testing::internal::CaptureStderr();
-    TestClient outsider("127.0.0.2");
+    Client outsider("127.0.0.2");
     EXPECT_TRUE(outsider.closed_by_server());
     expect_logged({"accept_connection(): reject connection from 127.0.0.2 "});
     EXPECT_EQ(clients(), 0);
 
     locked(field_toggle_private_mode);
-    TestClient welcome("127.0.0.2");
+    Client welcome("127.0.0.2");
     EXPECT_EQ(welcome.ask("."), reply(""));
     locked(field_toggle_private_mode);
 
     for (int i = 1; i < NTURTLE; i++) ASSERT_EQ(welcome.ask("R"), reply("")) << i;
     EXPECT_EQ(welcome.ask("R"), reply("", false));
-    TestClient late;
+    Client late;
     EXPECT_TRUE(late.closed_by_server());
     EXPECT_EQ(clients(), 1);
 }
 
 TEST_F(Connections, ClientThatNeverReadsIsDroppedWithoutStoppingTheField) {
-    TestClient mover;
+    Client mover;
     ASSERT_EQ(mover.ask("."), reply(""));
-    TestClient flooder(nullptr, 4096);  // a small window backs the server's output up sooner
+    Client flooder(nullptr, 4096);  // a small window backs the server's output up sooner
     ASSERT_EQ(flooder.ask("."), reply(""));
     const int flooder_tid = turtle_of(1);
 
@@ -251,19 +178,13 @@ TEST_F(Connections, ClientThatNeverReadsIsDroppedWithoutStoppingTheField) {
     for (int rounds = 0; turtle_of(1) == flooder_tid; rounds++) {
         ASSERT_LT(rounds, 20000) << "the flooder was never dropped";
         flooder.send(burst);  // lost once the server has closed it
-        frame();
+        server_frame();
         ASSERT_EQ(mover.ask("T L 1"), reply("")) << "round " << rounds;
     }
     EXPECT_EQ(clients(), 1);
     EXPECT_EQ(snapshot(flooder_tid).status, ST_ALIVE | ST_ZOMBIE);
-    frame();
+    server_frame();
     EXPECT_EQ(mover.ask("T L 1"), reply(""));
-}
-
-// One world-changing command in a fresh frame, so that the client is read at once.
-std::string act(TestClient &c, const std::string &command) {
-    frame();
-    return c.ask(command);
 }
 
 // A client whose turtle stands at the centre facing east, in a fresh frame.
@@ -273,13 +194,14 @@ protected:
         NetTest::SetUp();
         ASSERT_EQ(c.ask("."), reply(""));
         tid = turtle_of(0);
-        ASSERT_GE(tid, 0);
-        ASSERT_EQ(act(c, "J 0 0"), reply(""));
-        ASSERT_EQ(act(c, "T E"), reply(""));
-        frame();
+        for (const char *setup : {"J 0 0", "T E"}) {
+            server_frame();
+            ASSERT_EQ(c.ask(setup), reply(""));
+        }
+        server_frame();
     }
-    turtle me() const { return snapshot(tid); }
-    TestClient c;
+    double x() const { return snapshot(tid).pos[0].x; }
+    Client c;
     int tid = -1;
 };
 
@@ -287,54 +209,39 @@ TEST_F(Protocol, SplitsAtLineFeedsAndSemicolons) {
     // Three commands in one segment: all run before the next frame, three replies in order.
     c.send("F 10;T L 90;F 10\n");
     for (int i = 0; i < 3; i++) EXPECT_EQ(c.line(), reply(""));
-    EXPECT_TRUE(std::fabs(me().pos[0].x - 10) < 1e-9 && std::fabs(me().pos[0].y - 10) < 1e-9);
+    EXPECT_TRUE(std::fabs(x() - 10) < 1e-9 && std::fabs(snapshot(tid).pos[0].y - 10) < 1e-9);
 
     // Separators alone answer nothing: the next line is the query's own.
-    frame();
+    server_frame();
     c.send(";\n;;\n\n");
     EXPECT_EQ(c.ask("Q N"), reply("1"));
 
     // Leading spaces, control bytes and bytes above 127 are dropped: the second is F 10.
-    frame();
+    server_frame();
     c.send(
         "T E\n  \x01"
         "F\r 1\xff"
         "0\n");
     for (int i = 0; i < 2; i++) EXPECT_EQ(c.line(), reply(""));
-    EXPECT_NEAR(me().pos[0].x, 20.0, 1e-9);
+    EXPECT_NEAR(x(), 20.0, 1e-9);
 
     // A command over two reads runs once, whole. The other client's answered query proves the
     // server has read the first half before the second is sent.
-    frame();
+    server_frame();
     c.send("F 1");
-    TestClient other;
+    Client other;
     ASSERT_EQ(other.ask("J -200 -200"), reply(""));
-    EXPECT_TRUE(c.quiet());
+    EXPECT_TRUE(c.quiet(30));
     c.send("0\n");
     EXPECT_EQ(c.line(), reply(""));
-    EXPECT_NEAR(me().pos[0].x, 30.0, 1e-9);
-}
-
-// X fires once and costs a point; the O variants move coins between the bank, the floor and
-// the turtle; Q O and Q C count what it holds and what lies within its reach.
-TEST_F(Protocol, FiringAndCoinsAnswerAsSpecified) {
-    const std::pair<const char *, std::string> steps[] = {
-        {"X", reply("")},          {"x", reply("")},    {"Q S", reply("99")}, {"O", reply("")},
-        {"O S", reply("", false)}, {"O B", reply("")},  {"O S", reply("")},   {"o s", reply("")},
-        {"O +", reply("")},        {"Q O", reply("7")}, {"Q C", reply("3")},  {"o", reply("")},
-        {"Q C", reply("2")},       {"Q O", reply("8")}, {"O X", reply("")},
-    };
-    for (const auto &[command, answer] : steps) EXPECT_EQ(act(c, command), answer) << command;
-    EXPECT_EQ(locked([] { return stock_of_coin; }), NCOIN - 11);
-    locked([&] { return stock_of_coin = 0, ttl[tid].score = 0; });
-    for (const char *refused : {"O X", "O B", "X"}) EXPECT_EQ(act(c, refused), reply("", false));
+    EXPECT_NEAR(x(), 30.0, 1e-9);
 }
 
 // Each command, then Q T in a later segment with no frame between: the query waits for a frame
 // exactly when the command changes the world, whatever its reply; another client is served
 // meanwhile. Every row of the command table is tried.
 TEST_F(Protocol, WorldChangingCommandsMakeTheClientWaitForAFrame) {
-    TestClient other;
+    Client other;
     ASSERT_EQ(other.ask("."), reply(""));
     const std::pair<const char *, bool> cases[] = {
         {"F 1", true},   {"B 1", true},     {"T L 1", true}, {"T R 1", true},    {"T E", true},
@@ -350,13 +257,13 @@ TEST_F(Protocol, WorldChangingCommandsMakeTheClientWaitForAFrame) {
         {"Z", false},    {"F nan", false},  // unknown, refused: nothing changed
     };
     for (auto [command, paced] : cases) {
-        frame();
+        server_frame();
         ASSERT_NE(c.ask(command), "<no reply>") << command;
         c.send("Q T\n");
         if (paced) {
             EXPECT_EQ(other.ask("."), reply("")) << command;
-            EXPECT_TRUE(c.quiet()) << command << ": answered before a frame";
-            frame();
+            EXPECT_TRUE(c.quiet(30)) << command << ": answered before a frame";
+            server_frame();
         }
         EXPECT_TRUE(c.line().has_value()) << command << (paced ? "" : ": waited for a frame");
     }
@@ -368,3 +275,84 @@ TEST_F(Protocol, WorldChangingCommandsMakeTheClientWaitForAFrame) {
 }
 
 }  // namespace
+
+// Odd framing, each sent in pieces with a pause after each; the replies it must get, and
+// whether the client half-closes after its last piece (the server then answers and closes).
+TEST_F(Hostile, FramingCasesGetOneReplyPerCommand) {
+    std::string many;
+    for (int i = 0; i < 300; i++) many += i % 2 ? "Q T;" : "F 1;";
+    const struct {
+        std::vector<std::string> pieces;
+        int pause_ms, replies;
+        bool half_close;
+    } rows[] = {
+        {{"\x80\xffQ \xc3\xa9T\n\xfe\xfe\xfe\n"}, 0, 1, false},   // bytes >= 0x80
+        {{std::string("Q\0 T\n\0\0;\0", 9)}, 0, 1, false},        // NULs
+        {{"\n", ";", "\r\n", ";;\n\n", " ; \t;"}, 10, 0, false},  // lone separators
+        {{std::string(100000, ';') + "Q T\n"}, 0, 1, false},
+        {{many}, 0, 300, false},  // many commands in one send
+        {{"Q", " ", "T", "\n", "F", " 1", ";", "Q N", "\n"}, 15, 3, false},  // a slow sender
+        {{"Q T\nF 2\nQ N\n"}, 0, 3, true},
+        {{"Q T\nQ N"}, 0, 1, true},  // half-closed mid-command
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(&row - rows);
+        {
+            FramedClient c;
+            ASSERT_TRUE(c.connected);
+            for (const std::string &piece : row.pieces) {
+                c.send(piece);
+                if (row.pause_ms > 0) c.fill(row.pause_ms);
+            }
+            if (row.half_close) ::shutdown(c.fd, SHUT_WR);
+            c.replies(row.replies);
+            EXPECT_EQ(count_reply_lines(c.got), row.replies) << c.got;
+            if (row.half_close) {
+                EXPECT_TRUE(c.closed_by_server());
+            }
+        }
+        expect_normal_client_served();
+    }
+}
+
+// Hundreds that connect and leave at once, each leaving a zombie, never fill the table for good;
+// of a burst beyond the client limit, the excess is closed and the rest served, and once they
+// all leave, a newcomer is served at once.
+TEST_F(Hostile, NoClientLocksTheArenaOut) {
+    for (int i = 0; i < 200; i++) {
+        FramedClient c;
+        ASSERT_TRUE(c.connected);
+        if (i % 20 == 0) {
+            c.send("Q T\n");
+            ASSERT_EQ(c.replies(1), 1) << "cycle " << i;
+        }
+    }
+    expect_normal_client_served();
+
+    ASSERT_TRUE(eventually([] { return locked([] { return nclient; }) == 0; }));
+    std::vector<std::unique_ptr<FramedClient>> burst;
+    for (int i = 0; i < MAX_CLIENT + 5; i++) burst.push_back(std::make_unique<FramedClient>());
+    int served = 0;
+    for (auto &c : burst) {
+        c->send("Q T\n");
+        served += c->replies(1) == 1;
+    }
+    EXPECT_EQ(served, MAX_CLIENT);
+    burst.resize(MAX_CLIENT);
+
+    // The whole table leaves and a newcomer arrives before the server's next look: the server
+    // is held in a batch (a command waiting, the lock taken) while they do.
+    {
+        std::unique_lock lock(frame_rendering_mutex);
+        burst[0]->send("Q T\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the server waits for it
+        burst.clear();
+        FramedClient newcomer;
+        ASSERT_TRUE(newcomer.connected);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // every close has arrived
+        lock.unlock();
+        newcomer.send("Q T\n");
+        EXPECT_EQ(newcomer.replies(1), 1) << "a newcomer refused by a table of departed clients";
+    }
+    expect_normal_client_served();
+}

@@ -1,11 +1,16 @@
 // support.cpp: the shared test helpers.
 #include "support.h"
 
+#include <GL/gl.h>
+#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <link.h>
+#include <netinet/in.h>
+#include <poll.h>
 
+#include <chrono>
 #include <cstring>
-#include <mutex>
+#include <thread>
 
 #include "server/tcpserver.h"
 
@@ -62,4 +67,74 @@ void open_test_window() {
         opened = true;
     }
     reset_world();
+}
+
+std::vector<rgb8> window_pixels() {
+    glFinish();
+    std::vector<rgb8> px(static_cast<std::size_t>(WINDOW_SIZE) * WINDOW_SIZE);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, WINDOW_SIZE, WINDOW_SIZE, GL_RGB, GL_UNSIGNED_BYTE, px.data());
+    return px;
+}
+
+rgb8 pixel_at(const std::vector<rgb8> &px, double x, double y) {
+    return px[static_cast<std::size_t>(y + 256.0) * WINDOW_SIZE +
+              static_cast<std::size_t>(x + 256.0)];
+}
+
+bool eventually(const std::function<bool()> &done, const std::function<void()> &idle) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(NET_TIMEOUT_MS);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        if (idle) idle();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void server_frame() {
+    rendering_started();
+    rendering_is_done();
+}
+
+std::string reply(const std::string &payload, bool ok, unsigned events) {
+    return payload + (payload.empty() ? "" : " ") + (ok ? "OK @ " : "ERR @ ") +
+           std::to_string(elapsed_time.load()) + " " + std::to_string(events);
+}
+
+LoopClient::LoopClient(int port, const char *from, int receive_buffer)
+    : fd(::socket(AF_INET, SOCK_STREAM, 0)) {
+    if (receive_buffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof(int));
+    if (from != nullptr) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &a.sin_addr);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    }
+    if (port > 0) connect_to(port);
+}
+
+bool LoopClient::connect_to(int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return connected = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+}
+
+ssize_t LoopClient::fill(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    do {
+        if (idle) idle();
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, idle ? 1 : ms) > 0) {
+            char buf[65536];
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) return 0;
+            got.append(buf, static_cast<size_t>(n));
+            return n;
+        }
+    } while (idle && std::chrono::steady_clock::now() < end);
+    return -1;
 }

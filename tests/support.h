@@ -1,8 +1,10 @@
 // support.h: what every test needs: a fresh world, turtles placed by hand, a window for drawing
-// tests.
+// tests, the frame lock, and a loopback client for the servers started inside the test process.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // The standard headers most tests use.
 #include <algorithm>
@@ -12,8 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -38,3 +43,76 @@ void fill_history(int tid);
 // Opens the real 512 x 512 window once per process (Xvfb in CI) and resets the world.
 // Drawing tests call display() or glutMainLoopEvent() themselves.
 void open_test_window();
+
+// The back buffer once drawing has finished, bottom row first: read after a frame, before any
+// swap. pixel_at gives the pixel of field point (x, y) in the top view.
+using rgb8 = std::array<unsigned char, 3>;
+std::vector<rgb8> window_pixels();
+rgb8 pixel_at(const std::vector<rgb8> &px, double x, double y);
+
+// f() under the frame lock, as a frame or a key action would run it.
+template <typename F>
+auto locked(F f) {
+    std::lock_guard lock(frame_rendering_mutex);
+    return f();
+}
+
+inline constexpr int NET_TIMEOUT_MS = 3000;  // longest wait for something that must happen
+
+// Polls until done() holds, running idle() (when given) between looks; false after
+// NET_TIMEOUT_MS.
+bool eventually(const std::function<bool()> &done, const std::function<void()> &idle = {});
+
+// What a frame does to the command server: resets every client's pacing and wakes it.
+void server_frame();
+
+// The command server's reply line for a payload (empty for none) at the current tick.
+std::string reply(const std::string &payload, bool ok = true, unsigned events = 0);
+
+// A TCP client of a server in this process on 127.0.0.1. `from` binds that local address and
+// receive_buffer > 0 sets SO_RCVBUF, both before connecting; port 0 leaves the connecting to
+// connect_to(). With idle set, every wait runs idle() about once a millisecond.
+struct LoopClient {
+    explicit LoopClient(int port, const char *from = nullptr, int receive_buffer = 0);
+    ~LoopClient() { ::close(fd); }
+    LoopClient(const LoopClient &) = delete;
+    LoopClient &operator=(const LoopClient &) = delete;
+
+    bool connect_to(int port);
+    void send(std::string_view text) { ::send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
+    ssize_t fill(int ms);         // bytes read into got within ms; 0 once closed, -1 when none came
+    std::string take(size_t n) {  // up to n bytes of got, taken off
+        while (got.size() < n && fill(NET_TIMEOUT_MS) > 0) {
+        }
+        std::string head = got.substr(0, n);
+        got.erase(0, head.size());
+        return head;
+    }
+    // got through the next `end`, taken off; nothing when the server falls silent or closes.
+    std::optional<std::string> take_through(std::string_view end, int ms = NET_TIMEOUT_MS) {
+        while (got.find(end) == std::string::npos) {
+            if (fill(ms) <= 0) return {};
+        }
+        return take(got.find(end) + end.size());
+    }
+    std::optional<std::string> line(int ms = NET_TIMEOUT_MS) {  // without its line feed
+        auto l = take_through("\n", ms);
+        if (l) l->pop_back();
+        return l;
+    }
+    std::string ask(std::string_view command) {  // one command and its reply line
+        send(std::string(command) + "\n");
+        return line().value_or("<no reply>");
+    }
+    // Nothing arrives within ms and the connection stays open.
+    bool quiet(int ms = 50) { return got.empty() && fill(ms) < 0; }
+    // The server closes the connection (after any replies still in flight).
+    bool closed_by_server() {
+        return eventually([&] { return fill(10) == 0; }, idle);
+    }
+
+    int fd;
+    bool connected = false;
+    std::string got;  // received and not taken yet
+    std::function<void()> idle;
+};

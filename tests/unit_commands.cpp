@@ -14,12 +14,6 @@ std::string run(const std::string &command, bool *paced = nullptr, int tid = 0) 
     return line;
 }
 
-// The reply line for a payload (empty for none) at the current tick.
-std::string reply(const std::string &payload, bool ok = true, unsigned events = 0) {
-    return payload + (payload.empty() ? "" : " ") + (ok ? "OK @ " : "ERR @ ") +
-           std::to_string(elapsed_time.load()) + " " + std::to_string(events);
-}
-
 long count_turtles(uint32_t mask, uint32_t bits) {
     return std::count_if(ttl.begin(), ttl.end(),
                          [=](const turtle &t) { return (t.status & mask) == bits; });
@@ -163,6 +157,22 @@ TEST(Commands, QueriesTheirPayloadsAndEvents) {
     for (const query_row &q : query_table()) {
         EXPECT_NE(asked.find(q.letter), std::string::npos) << "Q " << q.letter << " untested";
     }
+}
+
+// X fires once and costs a point; the O variants move coins between the bank, the floor and
+// the turtle; Q O and Q C count what it holds and what lies within its reach.
+TEST(Commands, FiringAndCoins) {
+    place(0, 0, 0);
+    const std::pair<const char *, std::string> steps[] = {
+        {"X", reply("")},          {"x", reply("")},    {"Q S", reply("99")}, {"O", reply("")},
+        {"O S", reply("", false)}, {"O B", reply("")},  {"O S", reply("")},   {"o s", reply("")},
+        {"O +", reply("")},        {"Q O", reply("7")}, {"Q C", reply("3")},  {"o", reply("")},
+        {"Q C", reply("2")},       {"Q O", reply("8")}, {"O X", reply("")},
+    };
+    for (const auto &[command, answer] : steps) EXPECT_EQ(run(command), answer) << command;
+    EXPECT_EQ(stock_of_coin, NCOIN - 11);
+    stock_of_coin = 0, ttl[0].score = 0;
+    for (const char *refused : {"O X", "O B", "X"}) EXPECT_EQ(run(refused), reply("", false));
 }
 
 TEST(Commands, NonFiniteNumbersAreRefusedAndChangeNothing) {

@@ -11,8 +11,7 @@ using testing::internal::GetCapturedStderr;
 
 int turtles() {  // as the N query counts them
     int n = -1;
-    qf_n_turtle(&n);
-    return n;
+    return qf_n_turtle(&n), n;
 }
 
 // Clicks the menu entry with this title.
@@ -54,8 +53,7 @@ TEST(WorldModel, WallTableStopsAtItsLimitAndTurtlesAndMovableObjectsAreCounted) 
     ASSERT_EQ(set_object_at(-100, 100, ST_STONE), 0);
     ASSERT_EQ(set_object_at(100, -100, ST_DOUGHNUT), 0);
     int moving = -1;
-    qf_n_moving_obj(&moving);
-    EXPECT_EQ(std::pair(turtles(), moving), std::pair(3, 1));
+    EXPECT_EQ((std::tuple{turtles(), qf_n_moving_obj(&moving), moving}), std::tuple(3, 0, 1));
     EXPECT_EQ(field_timer_period_ms(), TIMER_FAST_MS);
     ttl[0].status |= ST_ZOMBIE;  // zombies, stones and doughnuts never move: the slow pace
     EXPECT_EQ(field_timer_period_ms(), TIMER_SLOW_MS);
@@ -85,10 +83,9 @@ TEST(FieldModes, BattleAndMazeModesAndTheCaptureName) {
                   std::tuple(on, on, on, on, 1, 0));
     }
 
-    // Maze mode rebuilds the field and leaves battle mode on.
+    // Maze mode rebuilds the field (turtles killed as kill-all does it), battle mode stays on.
     srandom(7);
-    place(3, 50, 50);  // killed, with its client let go as kill-all does it
-
+    place(3, 50, 50);
     CaptureStderr();
     field_toggle_maze_mode();
     EXPECT_EQ(GetCapturedStderr(), "entering battle mode...\nentering maze mode...\n");
@@ -101,13 +98,13 @@ TEST(FieldModes, BattleAndMazeModesAndTheCaptureName) {
     EXPECT_EQ(GetCapturedStderr(), "exited from maze mode...\n");
     EXPECT_TRUE(maze_mode == 0 && battle_mode == 1 && nwall == 8 && turtles() == 0);
 
-    // The capture goes under $HOME only when it exists (the capture itself is tested with a
-    // real window).
+    // The capture goes under $HOME only when it exists (the capture itself: gl_capture.cpp).
     EXPECT_EQ(capture_file_name("/tmp", 42), "/tmp/kelpmoor-capture-42.png");
-    EXPECT_EQ(capture_file_name("/no/such/dir", 7), "kelpmoor-capture-7.png");
-    EXPECT_EQ(capture_file_name(nullptr, 7), "kelpmoor-capture-7.png");
     const std::string long_home = "/tmp/" + std::string(300, 'h');
-    EXPECT_EQ(capture_file_name(long_home.c_str(), 1), "kelpmoor-capture-1.png");
+    for (const char *home :
+         {"/no/such/dir", static_cast<const char *>(nullptr), long_home.c_str()}) {
+        EXPECT_EQ(capture_file_name(home, 7), "kelpmoor-capture-7.png");
+    }
 }
 
 TEST(CommandLine, ScriptAndHelpOptionsArePrefixTestsAndTheListKeepsTenTokens) {
@@ -140,9 +137,7 @@ TEST(Controls, KeysAndMenuEntriesActOnTheField) {
         {"<,", [] { return view_rotation_angle == 177.5; }},
         {"3hnS", [] { return bird_view_mode + disp_help + disp_name + disp_score == 4; }},
         {"b", [] { return bounded_area_mode == 1; }},
-        {"\x1b"
-         "c",
-         [] { return disp_help == 0 && turtle_field_is_cleared == 0; }},
+        {"\033c", [] { return disp_help == 0 && turtle_field_is_cleared == 0; }},
         {"B", [] { return bounded_area_mode == 0; }},  // on with b, off with B
         // Kill-all and the maze are on capital letters only.
         {"okm", [] { return ntmax == 1 && (ttl[0].status & ST_STONE); }},

@@ -1,8 +1,5 @@
 // unit_http.cpp: the web viewer server's pure parts: the request reader, the URI router, the
 // documents' formats and escaping, and the viewer page with its script list.
-#include <cstring>
-#include <mutex>
-
 #include "server/httpd.h"
 #include "support.h"
 
@@ -16,62 +13,55 @@ http_request parsed(const std::string &bytes, bool *ok = nullptr) {
     return r;
 }
 
-bool answered(const std::string &bytes) {
-    bool ok = false;
-    parsed(bytes, &ok);
-    return ok;
-}
-
 std::string body_of(const char *uri) {
     const content_ptr c = generate_content(uri);
     return std::string(reinterpret_cast<const char *>(c->data), static_cast<size_t>(c->length));
 }
 int mime_of(const char *uri) { return generate_content(uri)->mimetype; }
 
-template <typename F>
-auto locked(F f) {
-    std::lock_guard lock(frame_rendering_mutex);
-    return f();
-}
-
 }  // namespace
 
-TEST(HttpRequest, MethodsAreMatchedByPrefixInAnyCase) {
+// Methods by prefix in any case; the URI between the first two spaces without its slash; only
+// an exact "Connection: close" ends the connection.
+TEST(HttpRequest, MethodUriAndConnection) {
     EXPECT_EQ(parsed("GET / HTTP/1.1\r\n\r\n").method, HTTP_GET);
     EXPECT_EQ(parsed("get /wall HTTP/1.0\r\n\r\n").method, HTTP_GET);
     EXPECT_EQ(parsed("hEaD /turtle HTTP/1.1\r\n\r\n").method, HTTP_HEAD);
     EXPECT_EQ(parsed("POST /coin HTTP/1.1\r\n\r\n").method, HTTP_POST);
-    EXPECT_FALSE(answered("PUT / HTTP/1.1\r\n\r\n"));
-    EXPECT_FALSE(answered("GET / HTTP/1.1"));  // no line feed at all
-    EXPECT_FALSE(answered("GE\r\n"));          // too short to be a request line
-    EXPECT_FALSE(answered("\r\nGET / HTTP/1.1\r\n"));
-}
+    // Another method, no line feed at all, too short for a request line, an empty first line.
+    for (const char *bad :
+         {"PUT / HTTP/1.1\r\n\r\n", "GET / HTTP/1.1", "GE\r\n", "\r\nGET / HTTP/1.1\r\n"}) {
+        bool ok = true;
+        parsed(bad, &ok);
+        EXPECT_FALSE(ok) << bad;
+    }
 
-TEST(HttpRequest, UriIsTheTextBetweenTheFirstTwoSpacesWithoutItsSlash) {
-    EXPECT_EQ(parsed("GET /abc/turtle HTTP/1.1\r\n").uri, "abc/turtle");
-    EXPECT_EQ(parsed("GET / HTTP/1.1\r\n").uri, "");
-    EXPECT_EQ(parsed("GET /turtle?x=1 HTTP/1.1\n").uri, "turtle?x=1");
-    EXPECT_EQ(parsed("GET /wall\r\n").uri, "wall");       // no second space: up to the line's end
-    EXPECT_EQ(parsed("GET //x HTTP/1.1\r\n").uri, "/x");  // only one slash is dropped
-    EXPECT_EQ(parsed("GETX\r\n").uri, "");                // no space: the empty URI
-    // A URI is cut at 1001 characters, the leading slash counted.
-    const std::string long_uri(1500, 'a');
-    EXPECT_EQ(parsed("GET /" + long_uri + " HTTP/1.1\r\n").uri, std::string(1000, 'a'));
-    // A NUL byte ends the request line as it ends a C string.
-    EXPECT_EQ(parsed(std::string("GET /wa\0ll HTTP/1.1\r\n", 22)).uri, "wa");
-}
+    const std::pair<std::string, std::string> uris[] = {
+        {"GET /abc/turtle HTTP/1.1\r\n", "abc/turtle"},
+        {"GET / HTTP/1.1\r\n", ""},
+        {"GET /turtle?x=1 HTTP/1.1\n", "turtle?x=1"},
+        {"GET /wall\r\n", "wall"},       // no second space: up to the line's end
+        {"GET //x HTTP/1.1\r\n", "/x"},  // only one slash is dropped
+        {"GETX\r\n", ""},                // no space: the empty URI
+        {"GET /" + std::string(1500, 'a') + " HTTP/1.1\r\n",
+         std::string(1000, 'a')},                             // 1001 with the slash
+        {std::string("GET /wa\0ll HTTP/1.1\r\n", 22), "wa"},  // a NUL ends the line
+        {"GET /a HTTP/1.1\r\n\r\nGET /b HTTP/1.1\r\n", "a"},  // only the first request
+    };
+    for (const auto &[bytes, uri] : uris) EXPECT_EQ(parsed(bytes).uri, uri) << bytes;
 
-TEST(HttpRequest, OnlyAnExactConnectionCloseEndsTheConnection) {
-    EXPECT_EQ(parsed("GET / HTTP/1.1\r\nConnection: close\r\n\r\n").keep, -1);
-    EXPECT_EQ(parsed("GET / HTTP/1.1\r\nConnection: Close\r\n\r\n").keep, 1);
-    EXPECT_EQ(parsed("GET / HTTP/1.1\r\nconnection: close\r\n\r\n").keep, 1);
-    EXPECT_EQ(parsed("GET / HTTP/1.1\r\n\r\n").keep, 1);
+    const std::pair<const char *, int> keeps[] = {
+        {"Connection: close\r\n\r\n", -1},
+        {"Connection: Close\r\n\r\n", 1},
+        {"connection: close\r\n\r\n", 1},
+        {"\r\n", 1},
+        {"Connection: close\r\nConnection: keep\r\n", 1},  // the last one wins
+        {"Connection: keep\r\nConnection: close\r\n", -1},
+    };
+    for (auto [header, keep] : keeps) {
+        EXPECT_EQ(parsed(std::string("GET / HTTP/1.1\r\n") + header).keep, keep) << header;
+    }
     EXPECT_EQ(parsed("GET / HTTP/1.1\nConnection: close\n").keep, -1);  // LF alone ends lines
-    // The last connection header wins.
-    EXPECT_EQ(parsed("GET / HTTP/1.1\r\nConnection: close\r\nConnection: keep\r\n").keep, 1);
-    EXPECT_EQ(parsed("GET / HTTP/1.1\r\nConnection: keep\r\nConnection: close\r\n").keep, -1);
-    // Only the first request of a receive is read: a second one's header does not count.
-    EXPECT_EQ(parsed("GET /a HTTP/1.1\r\n\r\nGET /b HTTP/1.1\r\n").uri, "a");
 }
 
 TEST(HttpContent, RoutesByTheLastSegmentsInAnyCase) {
@@ -79,14 +69,9 @@ TEST(HttpContent, RoutesByTheLastSegmentsInAnyCase) {
         EXPECT_EQ(mime_of(uri), MIME_HTML) << uri;
         EXPECT_EQ(body_of(uri), generate_html()) << uri;
     }
-    locked([] {
-        ntmax = 2;
-        return 0;
-    });
-    const std::string turtles = locked([] {
-        turtle_view v[2]{};
-        return json_for_turtles(v, 2, elapsed_time.load());
-    });
+    ntmax = 2;
+    turtle_view v[2]{};
+    const std::string turtles = json_for_turtles(v, 2, elapsed_time.load());
     for (const char *uri : {"turtle", "TURTLE", "x/turtle", "img/turtle", "a//b/turtle/"}) {
         EXPECT_EQ(mime_of(uri), MIME_JSON) << uri;
         EXPECT_EQ(body_of(uri).substr(0, 30), turtles.substr(0, 30)) << uri;
@@ -105,6 +90,8 @@ TEST(HttpContent, RoutesByTheLastSegmentsInAnyCase) {
         EXPECT_EQ(generate_content(seven)->length, 11961) << seven;
     }
     EXPECT_EQ(generate_content("img/abc")->length, 4240);
+    EXPECT_TRUE(generate_content("img/1")->length == 4896 &&
+                generate_content("img/4")->length == 3319);
     EXPECT_EQ(generate_content("IMG/1")->mimetype, MIME_PNG);
     EXPECT_EQ(generate_content("img/1")->malloced, 0);
     EXPECT_EQ(generate_content("turtle")->malloced, 1);
@@ -123,13 +110,10 @@ TEST(HttpContent, CameraFollowsTheTurtleTheFirstSegmentNames) {
     const std::string overview =
         "{\"x0\":0.000000,\"y0\":0.000000,\"z0\":450.000000,\"x1\":0.000000,\"y1\":0.000000,"
         "\"z1\":0.000000}";
-    locked([] {
-        place(0, 1, 2, 0);
-        place(3, 10, -5.5, 450);  // heading 450 is 90 after the remainder
-        std::snprintf(ttl[3].name, sizeof ttl[3].name, "T1");
-        std::snprintf(ttl[0].name, sizeof ttl[0].name, "camera");
-        return 0;
-    });
+    place(0, 1, 2, 0);
+    place(3, 10, -5.5, 450);  // heading 450 is 90 after the remainder
+    std::snprintf(ttl[3].name, sizeof ttl[3].name, "T1");
+    std::snprintf(ttl[0].name, sizeof ttl[0].name, "camera");
     const std::string t3 =
         "{\"x0\":10.000000,\"y0\":-5.500000,\"z0\":10.000000,\"x1\":10.000000,"
         "\"y1\":94.500000,\"z1\":10.000000}";
@@ -144,30 +128,29 @@ TEST(HttpContent, CameraFollowsTheTurtleTheFirstSegmentNames) {
               "{\"x0\":1.000000,\"y0\":2.000000,\"z0\":10.000000,"
               "\"x1\":101.000000,\"y1\":2.000000,\"z1\":10.000000}")
         << "the turtle named camera";
-    locked([] {
-        ttl[0].name[0] = '\0';
-        return 0;
-    });
+    ttl[0].name[0] = '\0';
     EXPECT_EQ(body_of("camera"), overview);
 }
 
-TEST(HttpContent, TurtleDocumentListsEverySlotUpToNtmax) {
-    locked([] {
-        place(0, 10, -5.5, 90);
-        std::snprintf(ttl[0].name, sizeof ttl[0].name, "t1");
-        place(2, 0, 0, -725, ST_STONE);
-        ttl[2].event = EV_HIT | EV_BUMP_WALL | EV_RADAR | EV_TEAM_MSG;
-        ttl[2].status |= ST_BULLET;
-        place(3, 0, 0, 0, ST_STONE | ST_DOUGHNUT);
-        elapsed_time = 1234;
-        return 0;
-    });
+// The turtle document lists every slot up to ntmax, free ones too; the wall document only
+// front faces; the coin document only coins on the field.
+TEST(HttpContent, DocumentsOfTurtlesWallsAndCoins) {
+    place(0, 10, -5.5, 90);
+    std::snprintf(ttl[0].name, sizeof ttl[0].name, "t1");
+    place(2, 0, 0, -725, ST_STONE);
+    ttl[2].event = EV_HIT | EV_BUMP_WALL | EV_RADAR | EV_TEAM_MSG;
+    ttl[2].status |= ST_BULLET;
+    place(3, 0, 0, 0, ST_STONE | ST_DOUGHNUT);
+    elapsed_time = 1234;
     const std::string doc = body_of("turtle");
-    // The exact object is checked through the server (net_httpd.cpp); here, what varies.
-    EXPECT_EQ(doc.rfind("[{\"tid\":0,\"time\":1234,\"type\":1,\"name\":\"t1\",", 0), 0u);
-    EXPECT_NE(doc.find("\"got_msg\":false}, {\"tid\":1,"), std::string::npos);
-    // Slot 1 is free but listed.
-    EXPECT_NE(doc.find("{\"tid\":1,\"time\":1234,\"type\":1,\"name\":\"\""), std::string::npos);
+    EXPECT_EQ(
+        doc.rfind("[{\"tid\":0,\"time\":1234,\"type\":1,\"name\":\"t1\",\"team\":0,\"x\":10.000000,"
+                  "\"y\":-5.500000,\"head\":90.000000,\"ttl\":0,\"bx\":0.000000,\"by\":0.000000,"
+                  "\"bttf\":0,\"score\":100,\"ncoin\":0,\"alive\":true,\"firing\":false,"
+                  "\"got_hit\":false,\"collide\":false,\"detected\":false,\"got_msg\":false}, "
+                  "{\"tid\":1,\"time\":1234,\"type\":1,\"name\":\"\"",
+                  0),
+        0u);
     EXPECT_NE(doc.find("\"head\":-5.000000"), std::string::npos);  // fmod keeps the sign
     EXPECT_NE(doc.find("\"tid\":2,\"time\":1234,\"type\":3"), std::string::npos);
     EXPECT_NE(doc.find("\"alive\":true,\"firing\":true,\"got_hit\":true,\"collide\":true,"
@@ -176,13 +159,24 @@ TEST(HttpContent, TurtleDocumentListsEverySlotUpToNtmax) {
     EXPECT_NE(doc.find("\"tid\":3,\"time\":1234,\"type\":2"), std::string::npos);
     EXPECT_EQ(std::count(doc.begin(), doc.end(), '{'), 4);
     EXPECT_EQ(doc.back(), ']');
-    EXPECT_EQ(locked([] { return ttl[2].event; }), EV_HIT | EV_BUMP_WALL | EV_RADAR | EV_TEAM_MSG)
+    EXPECT_EQ(ttl[2].event, EV_HIT | EV_BUMP_WALL | EV_RADAR | EV_TEAM_MSG)
         << "reading the events must not clear them";
-    locked([] {
-        field_kill_all_turtles();
-        return 0;
-    });
+    field_kill_all_turtles();
     EXPECT_EQ(body_of("turtle"), "[]");
+
+    nwall = 0;
+    setup_wall(-256, -256, 256, -256, 0, 1, 0);
+    setup_wall(256, -256, -256, -256, 0, -1, WALL_BACK_FACE);
+    EXPECT_EQ(body_of("wall"),
+              "[{\"x1\":-256.000000,\"y1\":-256.000000,\"x2\":256.000000,\"y2\":-256.000000,"
+              "\"nx\":0.000000,\"ny\":1.000000}]");
+    coins[0] = coin{0, {12, -40}, 0, nullptr, COIN_ON_FIELD};
+    coins[1] = coin{1, {99, 99}, -1, nullptr, 0};
+    coins[2] = coin{2, {30.5, 8}, 1, nullptr, COIN_ON_FIELD};
+    ncoin = 3;
+    EXPECT_EQ(body_of("coin"),
+              "[{\"x\":12.000000,\"y\":-40.000000,\"ord\":0},"
+              "{\"x\":30.500000,\"y\":8.000000,\"ord\":1}]");
 }
 
 TEST(HttpContent, NamesAreEscapedSoTheDocumentStaysJson) {
@@ -207,43 +201,39 @@ TEST(HttpContent, NamesAreEscapedSoTheDocumentStaysJson) {
     EXPECT_EQ(doc.substr(doc.size() - 17), "\"got_msg\":false}]");
 }
 
+// The page holds the two built-in script tags, at most ten, and only those that fit: the first
+// that does not ends the list. Without tags, the page is a head of 356 characters and a tail of
+// 855; a tag is 49 and its URL.
 TEST(HttpContent, PageHoldsTheScriptTagsThatFit) {
-    const std::string defaults = generate_html();
-    EXPECT_EQ(defaults.rfind("<html><head><title>Kelpmoor</title>", 0), 0u);
-    EXPECT_NE(defaults.find("<script type=\"text/javascript\" src=\"/js/viewer.js\"></script>\r\n"
-                            "<script type=\"text/javascript\" src=\"/js/three.min.js\"></script>"
-                            "\r\n</head><body onload=\"webGLStart();\""),
+    std::string page = generate_html();
+    EXPECT_EQ(page.rfind("<html><head><title>Kelpmoor</title>", 0), 0u);
+    EXPECT_NE(page.find("<script type=\"text/javascript\" src=\"/js/viewer.js\"></script>\r\n"
+                        "<script type=\"text/javascript\" src=\"/js/three.min.js\"></script>"
+                        "\r\n</head><body onload=\"webGLStart();\""),
               std::string::npos);
-    EXPECT_EQ(defaults.substr(defaults.size() - 85),
+    EXPECT_EQ(page.substr(page.size() - 85),
               "<div id=\"score28\"></div><div id=\"score29\"><br/><div id=\"result\"></div>"
               "</body></html>\n");
-    const size_t frame = defaults.size() - 2 * 49 - std::strlen("/js/viewer.js") -
-                         std::strlen("/js/three.min.js");  // the page without script tags
-    EXPECT_EQ(frame, 356u + 855u);                         // head and tail
-
-    auto tags = [](const std::string &page) {
+    EXPECT_EQ(page.size(), 356u + 855u + 2 * 49 + 13 + 16);
+    const auto tags = [](const std::string &p) {
         size_t n = 0;
-        for (size_t at = page.find("<script"); at != std::string::npos;
-             at = page.find("<script", at + 1)) {
-            n++;
-        }
+        for (size_t at = 0; (at = p.find("<script", at)) != std::string::npos; at++) n++;
         return n;
     };
     set_jscript_src("a.js;b.js");
     EXPECT_EQ(tags(generate_html()), 2u);
     EXPECT_NE(generate_html().find("src=\"b.js\""), std::string::npos);
     set_jscript_src("1 2 3 4 5 6 7 8 9 10 11");
-    EXPECT_EQ(n_jscript, 10);
     EXPECT_EQ(tags(generate_html()), 10u);
-    EXPECT_EQ(generate_html().size(), frame + 10 * 49 + 11);
+    EXPECT_EQ(generate_html().size(), 356u + 855u + 10 * 49 + 11);
 
-    // Long URLs: the tail is left out when it no longer fits in 3265 characters...
+    // Two long URLs: the tail is left out when it no longer fits in 3265 characters.
     const std::string u1000(1000, 'u');
     set_jscript_src((u1000 + ";" + u1000).c_str());
-    std::string page = generate_html();
+    page = generate_html();
     EXPECT_EQ(tags(page), 2u);
     EXPECT_EQ(page.size(), 356u + 2 * (49 + 1000));
-    // ...and the first tag that does not fit ends the list, though a later one would fit.
+    // The second of three does not fit, though the third would.
     n_jscript = 3;
     msg_jscript_srcp[0] = std::string(1500, 'a');
     msg_jscript_srcp[1] = std::string(1500, 'b');

@@ -101,41 +101,29 @@ TEST(Pen, PenStrokesEventsAndTeamMessages) {
     EXPECT_EQ(std::string(teams[3].msg + 6, tail), std::string(tail, '\0'));
 }
 
-// Pen and sensor calls alike refuse slot numbers outside the table and write no output.
+// Pen and sensor calls alike refuse slot numbers outside the table (-1 each), or answer
+// "nothing" for them.
 TEST(Pen, TidOutsideTheTableIsRefused) {
     std::vector<char> buf(129, 0);
     unsigned int time = 7;
     double x = 1, y = 1, dir = 1;
-    int s = 1, yn = 1, team = 1, l = 1, f = 1, r = 1;
     for (int tid : {-1, NTURTLE, 1000}) {
-        // A braced list is evaluated in order, so each output is read after its call.
-        const std::vector<int> got = {turtle_set_team(tid, 1),
-                                      turtle_set_color(tid, 0, 0, 0),
-                                      turtle_line_width(tid, 2),
-                                      turtle_pen_down(tid),
-                                      turtle_pen_up(tid),
-                                      turtle_set_brush(tid),
-                                      turtle_name(tid, "n"),
-                                      turtle_print_string(tid, "s"),
-                                      turtle_enable_event(tid, 1),
-                                      turtle_disable_event(tid, 1),
-                                      turtle_broadcast_message(tid, "m"),
-                                      qt_team_msg(tid, &time, buf.data()),
-                                      int(turtle_get_and_reset_eventcode(tid)),
-                                      qt_position(tid, &x, &y),
-                                      qt_direction(tid, &dir),
-                                      qt_angular_rader(tid, 0, &dir, &team),
-                                      qt_alive(tid, &s),
-                                      s,
-                                      qt_my_team(tid),
-                                      qt_finder(tid, &yn, &team),
-                                      yn,
-                                      qt_sonar(tid, &l, &f, &r),
-                                      l + f + r,
-                                      turtle_finder_range(tid, 50)};
-        const std::vector<int> want = {-1, -1, -1, -1, -1, -1, 1, -1, -1, -1, -1, -1,
-                                       0,  -1, -1, -1, 0,  0,  0, 0,  0,  0,  0,  1};
-        EXPECT_EQ(got, want) << tid;
+        int s = 1, yn = 1, team = 1, l = 1, f = 1, r = 1;
+        EXPECT_EQ(turtle_set_team(tid, 1) + turtle_set_color(tid, 0, 0, 0) +
+                      turtle_line_width(tid, 2) + turtle_pen_down(tid) + turtle_pen_up(tid) +
+                      turtle_set_brush(tid) + turtle_print_string(tid, "s") +
+                      turtle_enable_event(tid, 1) + turtle_disable_event(tid, 1) +
+                      turtle_broadcast_message(tid, "m") + qt_team_msg(tid, &time, buf.data()) +
+                      qt_position(tid, &x, &y) + qt_direction(tid, &dir) +
+                      qt_angular_rader(tid, 0, &dir, &team),
+                  -14)
+            << tid;
+        EXPECT_EQ(turtle_name(tid, "n") + turtle_finder_range(tid, 50), 2) << tid;
+        EXPECT_EQ(int(turtle_get_and_reset_eventcode(tid)) + qt_alive(tid, &s) + qt_my_team(tid) +
+                      qt_finder(tid, &yn, &team) + qt_sonar(tid, &l, &f, &r),
+                  0)
+            << tid;
+        EXPECT_EQ(s + yn + l + f + r, 0) << "outputs written as nothing found, " << tid;
         EXPECT_EQ(dist_t2t(tid, 0), NO_HIT_DISTANCE);
     }
 }

@@ -55,10 +55,16 @@ TEST(Spawn, RegimesKindsSlotsClearanceAndLimits) {
 
     reset_world();  // a full table, then no free place
     for (int i = 0; i < NTURTLE; ++i) place(i, -240 + 16.0 * i, 0);
-    EXPECT_EQ(generate_turtle(1, 0), -1);
-    EXPECT_EQ(set_object_at(0, 200, ST_STONE), -1);
-    EXPECT_EQ(turtle_generate_doughnut(0), -1);
+    EXPECT_EQ(generate_turtle(1, 0) + set_object_at(0, 200, ST_STONE) + turtle_generate_doughnut(0),
+              -3);
     EXPECT_TRUE(ntmax == NTURTLE && ttl[0].ndonut == 0 && ttl[NTURTLE - 1].status == ST_ALIVE);
+    // A new client takes the slot of the zombie whose client left first, then none.
+    make_zombie(12);
+    make_zombie(4);
+    EXPECT_EQ(generate_client_turtle(7), 12);
+    EXPECT_TRUE(ttl[12].cid == 7 && ttl[12].status == ST_ALIVE && ttl[4].status & ST_ZOMBIE);
+    EXPECT_TRUE(generate_client_turtle(8) == 4 && generate_client_turtle(9) == -1);
+    EXPECT_EQ(ttl[9].cid, 9);  // nothing taken from a live turtle
 
     reset_world();  // a wall every 30 units leaves no point 20 from every wall
     nwall = 0;
@@ -286,17 +292,4 @@ TEST(Jump, ShiftsHistoryAndRefusalsAndNonFiniteMovesAreRefused) {
     EXPECT_EQ(turtle_turn(0, 1.0), -1);
     EXPECT_EQ(turtle_turn(0, -2e15), 0);  // -1e15 exactly
     EXPECT_EQ(turtle_step_forward(0, 1.0), 0);
-}
-
-// With every slot in use, a new client takes the slot of the zombie whose client left first;
-// with no zombie it gets none.
-TEST(Spawn, ANewClientTakesTheOldestZombiesSlot) {
-    for (int t = 0; t < NTURTLE; t++) place(t, -240.0 + 16.0 * t, 100.0);
-    make_zombie(12);
-    make_zombie(4);
-    EXPECT_EQ(generate_client_turtle(7), 12);
-    EXPECT_TRUE(ttl[12].cid == 7 && ttl[12].status == ST_ALIVE && ttl[4].status & ST_ZOMBIE);
-    EXPECT_EQ(generate_client_turtle(8), 4);
-    EXPECT_EQ(generate_client_turtle(9), -1);
-    EXPECT_EQ(ttl[9].cid, 9);  // nothing taken from a live turtle
 }

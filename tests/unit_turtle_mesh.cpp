@@ -12,34 +12,41 @@ namespace {
 using vec = std::array<double, 3>;
 using key = std::array<long, 3>;  // a position rounded to 1e-4 field units
 
-vec position_of(const mesh_vertex &v) { return {v.x, v.y, v.z}; }
-vec normal_of(const mesh_vertex &v) { return {v.nx, v.ny, v.nz}; }
+const mesh_vertex &vertex(std::size_t i) { return turtle_model().vertices[i]; }
+vec at(std::size_t i) { return {vertex(i).x, vertex(i).y, vertex(i).z}; }
+vec normal(std::size_t i) { return {vertex(i).nx, vertex(i).ny, vertex(i).nz}; }
 vec sub(const vec &a, const vec &b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 double dot(const vec &a, const vec &b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 vec cross(const vec &a, const vec &b) {
     return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
-key key_of(const mesh_vertex &v) {
-    return {std::lround(v.x * 1e4), std::lround(v.y * 1e4), std::lround(v.z * 1e4)};
+key key_of(std::size_t i) {
+    const vec p = at(i);
+    return {std::lround(p[0] * 1e4), std::lround(p[1] * 1e4), std::lround(p[2] * 1e4)};
+}
+vec face_normal(std::size_t f) {  // of the face at indices f, f + 1, f + 2: twice its area long
+    const std::vector<uint16_t> &i = turtle_model().indices;
+    return cross(sub(at(i[f + 1]), at(i[f])), sub(at(i[f + 2]), at(i[f])));
 }
 
 // The part bounds: part 0 shell and tail, 1 head, 2..5 the legs; bounds[p] .. bounds[p + 1].
-std::vector<std::size_t> part_bounds(const turtle_mesh &m) {
+std::vector<std::size_t> part_bounds() {
+    const turtle_mesh &m = turtle_model();
     std::vector<std::size_t> b = {0, m.head_begin};
     b.insert(b.end(), m.legs_begin.begin(), m.legs_begin.end());
     return b;
 }
-
-std::size_t part_of(const std::vector<std::size_t> &bounds, std::size_t vertex) {
+std::size_t part_of(std::size_t vertex) {
+    static const std::vector<std::size_t> bounds = part_bounds();
     std::size_t p = 0;
     while (p + 2 < bounds.size() && vertex >= bounds[p + 1]) p++;
     return p;
 }
 
-vec centroid(const turtle_mesh &m, std::size_t from, std::size_t to) {
+vec centroid(std::size_t from, std::size_t to) {
     vec c{};
     for (std::size_t i = from; i < to; i++) {
-        for (int k = 0; k < 3; k++) c[k] += position_of(m.vertices[i])[k] / double(to - from);
+        for (int k = 0; k < 3; k++) c[k] += at(i)[k] / double(to - from);
     }
     return c;
 }
@@ -49,10 +56,9 @@ vec centroid(const turtle_mesh &m, std::size_t from, std::size_t to) {
 // Indices, parts and faces: what the frame's one draw call and its head and leg moves rely on.
 TEST(TurtleMesh, IndicesInBoundsPartsWholeAndNoDegenerateFace) {
     const turtle_mesh &m = turtle_model();
-    ASSERT_FALSE(m.indices.empty());
-    ASSERT_EQ(m.indices.size() % 3, 0u);
+    ASSERT_TRUE(!m.indices.empty() && m.indices.size() % 3 == 0);
     ASSERT_LE(m.vertices.size(), 65536u) << "16-bit indices";
-    const std::vector<std::size_t> bounds = part_bounds(m);
+    const std::vector<std::size_t> bounds = part_bounds();
     for (std::size_t p = 0; p + 1 < bounds.size(); p++) {
         EXPECT_LT(bounds[p], bounds[p + 1]) << "part " << p << " empty or out of order";
     }
@@ -63,13 +69,9 @@ TEST(TurtleMesh, IndicesInBoundsPartsWholeAndNoDegenerateFace) {
         const uint16_t a = m.indices[f], b = m.indices[f + 1], c = m.indices[f + 2];
         ASSERT_TRUE(a < m.vertices.size() && b < m.vertices.size() && c < m.vertices.size());
         EXPECT_TRUE(a != b && b != c && a != c) << "face " << f / 3;
-        const std::size_t p = part_of(bounds, a);
-        EXPECT_TRUE(part_of(bounds, b) == p && part_of(bounds, c) == p)
+        EXPECT_TRUE(part_of(b) == part_of(a) && part_of(c) == part_of(a))
             << "face " << f / 3 << " spans two parts: moving one tears it";
-        const vec pa = position_of(m.vertices[a]);
-        const vec n =
-            cross(sub(position_of(m.vertices[b]), pa), sub(position_of(m.vertices[c]), pa));
-        EXPECT_GT(std::sqrt(dot(n, n)), 1e-4) << "face " << f / 3 << " has no area";
+        EXPECT_GT(std::sqrt(dot(face_normal(f), face_normal(f))), 1e-4) << "face " << f / 3;
         used[a] = used[b] = used[c] = true;
     }
     EXPECT_EQ(std::count(used.begin(), used.end(), false), 0) << "vertices no face uses";
@@ -79,51 +81,33 @@ TEST(TurtleMesh, IndicesInBoundsPartsWholeAndNoDegenerateFace) {
 // with unit normals that point outwards: back-face culling then hides nothing that shows.
 TEST(TurtleMesh, PartsClosedWoundOutwardsWithUnitOutwardNormals) {
     const turtle_mesh &m = turtle_model();
-    for (const mesh_vertex &v : m.vertices) {
-        EXPECT_NEAR(std::sqrt(dot(normal_of(v), normal_of(v))), 1.0, 1e-5);
-    }
-
     // Closed and consistently wound: within a part, every directed edge occurs once and its
     // reverse once. Edges are compared by position, since a cone's tip and rim keep one vertex
-    // per normal.
-    const std::vector<std::size_t> bounds = part_bounds(m);
+    // per normal. Every face's winding agrees with its vertices' normals.
     std::map<std::tuple<std::size_t, key, key>, int> edges;
     for (std::size_t f = 0; f < m.indices.size(); f += 3) {
-        const std::size_t p = part_of(bounds, m.indices[f]);
         for (int e = 0; e < 3; e++) {
-            const key from = key_of(m.vertices[m.indices[f + e]]);
-            const key to = key_of(m.vertices[m.indices[f + (e + 1) % 3]]);
-            edges[{p, from, to}]++;
+            const std::size_t i = m.indices[f + e];
+            edges[{part_of(i), key_of(i), key_of(m.indices[f + (e + 1) % 3])}]++;
+            EXPECT_NEAR(std::sqrt(dot(normal(i), normal(i))), 1.0, 1e-5) << i;
+            EXPECT_GT(dot(face_normal(f), normal(i)), 0.0) << "face " << f / 3;
         }
     }
     int open_edges = 0;
     for (const auto &[edge, count] : edges) {
         const auto &[p, from, to] = edge;
         const auto reverse = edges.find({p, to, from});
-        if (count != 1 || reverse == edges.end() || reverse->second != 1) open_edges++;
+        open_edges += count != 1 || reverse == edges.end() || reverse->second != 1;
     }
     EXPECT_EQ(open_edges, 0);
 
-    // Every face's winding agrees with its vertices' normals ...
-    for (std::size_t f = 0; f < m.indices.size(); f += 3) {
-        const mesh_vertex &a = m.vertices[m.indices[f]], &b = m.vertices[m.indices[f + 1]],
-                          &c = m.vertices[m.indices[f + 2]];
-        const vec n =
-            cross(sub(position_of(b), position_of(a)), sub(position_of(c), position_of(a)));
-        for (const mesh_vertex *v : {&a, &b, &c}) {
-            EXPECT_GT(dot(n, normal_of(*v)), 0.0) << "face " << f / 3;
-        }
-    }
-    // ... and each connected surface of a part encloses a positive volume, so the winding faces
+    // Each connected surface of a part encloses a positive volume, so the winding faces
     // outwards. (Legs lie on one another until the frame moves them: surfaces are per part.)
     std::map<std::pair<std::size_t, key>, int> id;
-    const auto where = [&](std::size_t i) {
-        return std::pair{part_of(bounds, i), key_of(m.vertices[i])};
-    };
     for (std::size_t i = 0; i < m.vertices.size(); i++) {
-        id.emplace(where(i), static_cast<int>(id.size()));
+        id.emplace(std::pair{part_of(i), key_of(i)}, static_cast<int>(id.size()));
     }
-    const auto id_of = [&](std::size_t i) { return id.at(where(i)); };
+    const auto id_of = [&](std::size_t i) { return id.at({part_of(i), key_of(i)}); };
     std::vector<int> parent(id.size());
     std::iota(parent.begin(), parent.end(), 0);
     const std::function<int(int)> root = [&](int i) {
@@ -136,9 +120,8 @@ TEST(TurtleMesh, PartsClosedWoundOutwardsWithUnitOutwardNormals) {
     }
     std::map<int, double> volume;  // six times the signed volume of each surface
     for (std::size_t f = 0; f < m.indices.size(); f += 3) {
-        volume[root(id_of(m.indices[f]))] += dot(position_of(m.vertices[m.indices[f]]),
-                                                 cross(position_of(m.vertices[m.indices[f + 1]]),
-                                                       position_of(m.vertices[m.indices[f + 2]])));
+        volume[root(id_of(m.indices[f]))] +=
+            dot(at(m.indices[f]), cross(at(m.indices[f + 1]), at(m.indices[f + 2])));
     }
     EXPECT_EQ(volume.size(), 7u) << "shell, tail, head and four legs";
     for (const auto &[surface, v6] : volume) EXPECT_GT(v6, 0.0) << "surface " << surface;
@@ -147,10 +130,10 @@ TEST(TurtleMesh, PartsClosedWoundOutwardsWithUnitOutwardNormals) {
 // The frame bobs [head_begin, legs_begin[0]) and swings the legs diagonally by their order.
 TEST(TurtleMesh, HeadInFrontAndLegsLeftThenRightBelowTheShell) {
     const turtle_mesh &m = turtle_model();
-    const vec head = centroid(m, m.head_begin, m.legs_begin[0]);
+    const vec head = centroid(m.head_begin, m.legs_begin[0]);
     for (std::size_t i = 0; i < m.head_begin; i++) EXPECT_LT(m.vertices[i].x, head[0]);
     for (int k = 0; k < 4; k++) {
-        const vec leg = centroid(m, m.legs_begin[k], m.legs_begin[k + 1]);
+        const vec leg = centroid(m.legs_begin[k], m.legs_begin[k + 1]);
         EXPECT_LT(leg[0], head[0]);
         EXPECT_TRUE(k < 2 ? leg[1] > 1.0 : leg[1] < -1.0) << "leg " << k;
         EXPECT_LT(leg[2], 0.0) << "leg " << k;

@@ -9,7 +9,7 @@
 namespace {
 
 // Object coordinates are window pixels: x and y map onto a 512-pixel viewport unchanged.
-window_transform window_pixels() {
+window_transform pixels_as_object_units() {
     window_transform t;
     t.m = {1.0 / 256.0, 0, 0, 0, 0, 1.0 / 256.0, 0, 0, 0, 0, 1.0, 0, -1.0, -1.0, 0, 1.0};
     t.width = t.height = 512.0;
@@ -54,7 +54,7 @@ TEST(VisibleFaces, OnlyFacesTurnedAwayOrCoveringNoPixelCentreAreLeftOut) {
             indices.push_back(static_cast<uint16_t>(vertices.size() - 1));
         }
     }
-    select_visible_faces(vertices, indices, window_pixels(), kept);
+    select_visible_faces(vertices, indices, pixels_as_object_units(), kept);
     std::set<std::array<uint16_t, 3>> kept_faces;
     for (std::size_t i = 0; i + 2 < kept.size(); i += 3) {
         kept_faces.insert({kept[i], kept[i + 1], kept[i + 2]});
@@ -84,9 +84,9 @@ TEST(VisibleFaces, FacesAtTheViewsEdgeAndUnderAnUnknownTransformAreKept) {
                                            {0, 0, 1, 10.3f, 10.2f, 0},  {0, 0, 1, 10.2f, 10.3f, 0}};
     const std::vector<uint16_t> faces = {0, 1, 2, 3, 4, 5};
     std::vector<uint16_t> kept;
-    select_visible_faces(tiny, faces, window_pixels(), kept);
+    select_visible_faces(tiny, faces, pixels_as_object_units(), kept);
     EXPECT_EQ(kept, std::vector<uint16_t>({0, 1, 2}));
-    window_transform unknown = window_pixels();
+    window_transform unknown = pixels_as_object_units();
     unknown.usable = false;
     select_visible_faces(tiny, faces, unknown, kept);
     EXPECT_EQ(kept, faces);

@@ -8,27 +8,29 @@ The program gets an X server of its own (Xvfb, when installed), so that its wind
 one there and no other test's window covers it; the command runs on the same display. The
 program's HOME is a fresh directory where its captures land; the command gets it as
 KELPMOOR_HOME. Exit status: the command's, or 1 when the arena does not come up.
+
+The tests beside it import its helpers: a line-oriented connection and a PNG reader.
 """
 
 import os
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 # Sanitizer builds start slowly, and the machine may be busy.
 START_SECONDS = float(os.environ.get("KELPMOOR_START_SECONDS", "90"))
 
 
 def free_ports(n):
-    socks = []
-    for _ in range(n):
-        s = socket.socket()
+    socks = [socket.socket() for _ in range(n)]
+    for s in socks:
         s.bind(("127.0.0.1", 0))
-        socks.append(s)
     ports = [s.getsockname()[1] for s in socks]
     for s in socks:
         s.close()
@@ -83,6 +85,65 @@ def stop(proc, group=False):
         proc.wait()
 
 
+class Connection:
+    """A client of the command server on 127.0.0.1:port, one reply line at a time."""
+
+    def __init__(self, port, timeout):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+        self.pending = b""
+
+    def send(self, text):
+        self.sock.sendall(text.encode("latin-1") + b"\n")
+
+    def line(self):
+        while b"\n" not in self.pending:
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                raise ConnectionError("the server closed the connection")
+            self.pending += chunk
+        line, _, self.pending = self.pending.partition(b"\n")
+        return line.decode("latin-1")
+
+    def ask(self, text):
+        self.send(text)
+        return self.line()
+
+
+def read_png(data):
+    """(width, height, rows of (r, g, b)) of an 8-bit RGB or RGBA PNG."""
+    pos, idat = 8, b""
+    while pos < len(data):
+        n, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        if kind == b"IHDR":
+            w, h, depth, colour = struct.unpack(">IIBB", data[pos + 8:pos + 18])
+        elif kind == b"IDAT":
+            idat += data[pos + 8:pos + 8 + n]
+        pos += 12 + n
+    if depth != 8 or colour not in (2, 6):
+        raise SystemExit(f"unexpected PNG format: depth {depth}, colour type {colour}")
+    bpp = 3 if colour == 2 else 4
+    raw, stride, rows, prev, i = zlib.decompress(idat), w * bpp, [], bytearray(w * bpp), 0
+    for _ in range(h):
+        f, row = raw[i], bytearray(raw[i + 1:i + 1 + stride])
+        i += 1 + stride
+        for x in range(stride):
+            a, b = row[x - bpp] if x >= bpp else 0, prev[x]
+            c = prev[x - bpp] if x >= bpp else 0
+            if f == 1:
+                row[x] = (row[x] + a) & 255
+            elif f == 2:
+                row[x] = (row[x] + b) & 255
+            elif f == 3:
+                row[x] = (row[x] + (a + b) // 2) & 255
+            elif f == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                row[x] = (row[x] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        rows.append([tuple(row[x:x + 3]) for x in range(0, stride, bpp)])
+        prev = row
+    return w, h, rows
+
+
 def main(argv):
     if len(argv) < 4 or argv[2] != "--":
         print(__doc__, file=sys.stderr)
@@ -91,24 +152,24 @@ def main(argv):
     port, http_port = free_ports(2)
     home = tempfile.mkdtemp(prefix="kelpmoor-arena-")
     xserver, display = start_x_server()
-    base = dict(os.environ, DISPLAY=display) if display else dict(os.environ)
-    env = dict(base, KELPMOOR_PORT=str(port), KELPMOOR_HTTP_PORT=str(http_port), HOME=home)
+    base = dict(os.environ, KELPMOOR_PORT=str(port), KELPMOOR_HTTP_PORT=str(http_port))
+    if display:
+        base["DISPLAY"] = display
     log_path = os.path.join(home, "kelpmoor.log")
     with open(log_path, "wb") as log:
-        arena = subprocess.Popen([program], env=env, stdout=log, stderr=subprocess.STDOUT,
-                                 start_new_session=True)
+        arena = subprocess.Popen([program], env=dict(base, HOME=home), stdout=log,
+                                 stderr=subprocess.STDOUT, start_new_session=True)
     show_log = False
     try:
         deadline = time.monotonic() + START_SECONDS
-        while not listening(port):
+        while not (listening(port) and listening(http_port)):
             if arena.poll() is not None or time.monotonic() > deadline:
-                print(f"arena.py: kelpmoor did not listen on port {port}", file=sys.stderr)
+                print(f"arena.py: kelpmoor did not listen on ports {port} and {http_port}",
+                      file=sys.stderr)
                 show_log = True
                 return 1
             time.sleep(0.1)
-        cmd_env = dict(base, KELPMOOR_PORT=str(port), KELPMOOR_HTTP_PORT=str(http_port),
-                       KELPMOOR_HOME=home)
-        status = subprocess.call(command, env=cmd_env)
+        status = subprocess.call(command, env=dict(base, KELPMOOR_HOME=home))
         if status != 0 or os.environ.get("KELPMOOR_ARENA_LOG"):
             show_log = True
         return status

@@ -15,11 +15,11 @@ import glob
 import math
 import os
 import re
-import struct
 import subprocess
 import sys
 import time
-import zlib
+
+from arena import read_png
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 EXAMPLES = os.path.join(ROOT, "examples")
@@ -61,20 +61,14 @@ def press_key(key):
     """Sends a key press and release to the arena's window: the top-level window named
     "... Kelpmoor @ host" on this display (arena.py gives every arena a display of its own)."""
     x = ctypes.cdll.LoadLibrary(ctypes.util.find_library("X11") or "libX11.so.6")
-    x.XOpenDisplay.restype = ctypes.c_void_p
-    x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x.XDefaultRootWindow.restype = ctypes.c_ulong
-    x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-    x.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_void_p] * 4
-    x.XFetchName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_void_p]
-    x.XStringToKeysym.restype = ctypes.c_ulong
-    x.XStringToKeysym.argtypes = [ctypes.c_char_p]
-    x.XKeysymToKeycode.restype = ctypes.c_ubyte
-    x.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-    x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                             ctypes.c_void_p]
-    x.XFlush.argtypes = x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    x.XFree.argtypes = [ctypes.c_void_p]
+    ptr, win, text, int_ = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_char_p, ctypes.c_int
+    for name, result, args in (
+            ("XOpenDisplay", ptr, [text]), ("XDefaultRootWindow", win, [ptr]),
+            ("XQueryTree", int_, [ptr, win] + [ptr] * 4), ("XFetchName", int_, [ptr, win, ptr]),
+            ("XStringToKeysym", win, [text]), ("XKeysymToKeycode", ctypes.c_ubyte, [ptr, win]),
+            ("XSendEvent", int_, [ptr, win, int_, ctypes.c_long, ptr]),
+            ("XFlush", int_, [ptr]), ("XCloseDisplay", int_, [ptr]), ("XFree", int_, [ptr])):
+        getattr(x, name).restype, getattr(x, name).argtypes = result, args
 
     dpy = x.XOpenDisplay(None)
     if not dpy:
@@ -105,45 +99,6 @@ def press_key(key):
         x.XCloseDisplay(dpy)
 
 
-def read_png(path):
-    """(width, height, rows of (r, g, b)) of an 8-bit RGB or RGBA PNG."""
-    with open(path, "rb") as f:
-        data = f.read()
-    pos, idat, width = 8, b"", 0
-    while pos < len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if kind == b"IHDR":
-            width, height, depth, ctype = struct.unpack(">IIBB", body[:10])
-            if depth != 8 or ctype not in (2, 6):
-                raise SystemExit(f"unexpected PNG format: depth {depth}, colour type {ctype}")
-            bpp = 3 if ctype == 2 else 4
-        elif kind == b"IDAT":
-            idat += body
-        pos += 12 + length
-    raw = zlib.decompress(idat)
-    stride = width * bpp
-    rows, prev = [], bytearray(stride)
-    for y in range(height):
-        ftype, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            a = line[i - bpp] if i >= bpp else 0
-            b, c = prev[i], prev[i - bpp] if i >= bpp else 0
-            if ftype == 1:
-                line[i] = (line[i] + a) & 255
-            elif ftype == 2:
-                line[i] = (line[i] + b) & 255
-            elif ftype == 3:
-                line[i] = (line[i] + (a + b) // 2) & 255
-            elif ftype == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        rows.append([tuple(line[i:i + 3]) for i in range(0, stride, bpp)])
-        prev = line
-    return width, height, rows
-
-
 def capture():
     home = os.environ["KELPMOOR_HOME"]
     before = set(glob.glob(os.path.join(home, "kelpmoor-capture-*.png")))
@@ -154,7 +109,8 @@ def capture():
         if new:
             path = new.pop()
             time.sleep(0.5)  # let the frame finish writing it
-            return read_png(path)
+            with open(path, "rb") as f:
+                return read_png(f.read())
         time.sleep(0.1)
     raise SystemExit("the arena wrote no capture")
 

@@ -8,9 +8,10 @@ reference must hold whatever the client libraries do.
 
 import os
 import re
-import socket
 import sys
 import time
+
+from arena import Connection
 
 TIMEOUT = 20.0  # seconds for one reply; sanitizer builds under load are slow
 
@@ -52,45 +53,17 @@ def expand_command(text):
 
 def reply_pattern(text):
     parts = re.split(r"\{(\w+)\}", text)
-    out = []
-    for i, part in enumerate(parts):
-        out.append(PLACEHOLDERS[part] if i % 2 else re.escape(part))
+    out = [PLACEHOLDERS[part] if i % 2 else re.escape(part) for i, part in enumerate(parts)]
     return re.compile("^" + "".join(out) + "$")
 
 
-class Connection:
-    def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT)
-        self.pending = b""
-
-    def send(self, text):
-        self.sock.sendall(text.encode() + b"\n")
-
-    def line(self):
-        while b"\n" not in self.pending:
-            chunk = self.sock.recv(4096)
-            if not chunk:
-                raise ConnectionError("the server closed the connection")
-            self.pending += chunk
-        line, _, self.pending = self.pending.partition(b"\n")
-        return line.decode("ascii", "replace")
-
-
 def run_session(port, start, lines):
-    conns = {}
-    failures = []
-
-    def conn(name):
-        if name not in conns:
-            c = Connection(port)
-            c.send("C A")
-            c.line()
-            conns[name] = c
-        return conns[name]
-
+    conns, failures = {}, []
     # Open the connections in order of first use before anything runs, as the notation says.
     for name, _, _, _ in lines:
-        conn(name)
+        if name not in conns:
+            conns[name] = Connection(port, TIMEOUT)
+            conns[name].ask("C A")
     # An earlier session's turtles become zombies, which C A removes, only once the server has
     # seen their connections close: clear until this session's turtles are alone.
     first = next(iter(conns.values()))

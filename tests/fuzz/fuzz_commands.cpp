@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "../reply_format.h"
 #include "server/tcpserver.h"
 #include "world/field.h"
 #include "world/turtle.h"
@@ -26,15 +27,13 @@ namespace {
     std::abort();
 }
 
-bool is_separator(uint8_t b) { return b == '\n' || b == ';'; }
-
 // Complete commands in the bytes: separator-terminated runs holding at least one byte that
 // can start a command (printable, not a space).
 int complete_commands(const uint8_t *data, size_t n) {
     int count = 0;
     bool started = false;
     for (size_t i = 0; i < n; i++) {
-        if (is_separator(data[i])) {
+        if (data[i] == '\n' || data[i] == ';') {
             count += started;
             started = false;
         } else if (data[i] > ' ' && data[i] < 128) {
@@ -44,43 +43,9 @@ int complete_commands(const uint8_t *data, size_t n) {
     return count;
 }
 
-bool all_digits(const std::string &s) {
-    if (s.empty()) return false;
-    for (char ch : s) {
-        if (ch < '0' || ch > '9') return false;
-    }
-    return true;
-}
-
-// "[payload ]OK|ERR @ <tick> <events>" (line feed already taken off).
-bool well_formed(const std::string &line) {
-    const size_t at = line.rfind(" @ ");
-    if (at == std::string::npos) return false;
-    const std::string tail = line.substr(at + 3);
-    const size_t sp = tail.find(' ');
-    if (sp == std::string::npos || !all_digits(tail.substr(0, sp)) ||
-        !all_digits(tail.substr(sp + 1))) {
-        return false;
-    }
-    const std::string head = line.substr(0, at);
-    for (const char *status : {"OK", "ERR"}) {
-        const std::string s(status);
-        if (head == s) return true;
-        if (head.size() > s.size() && head.compare(head.size() - s.size(), s.size(), s) == 0 &&
-            head[head.size() - s.size() - 1] == ' ') {
-            return true;
-        }
-    }
-    return false;
-}
-
 void read_available(int fd, std::string &out) {
     char buf[4096];
-    for (;;) {
-        const ssize_t r = ::read(fd, buf, sizeof buf);
-        if (r <= 0) return;
-        out.append(buf, static_cast<size_t>(r));
-    }
+    for (ssize_t r; (r = ::read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(r));
 }
 
 bool readable(int fd) {
@@ -132,14 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     read_available(mine, replies);
 
-    int lines = 0;
-    size_t start = 0;
-    for (size_t nl; (nl = replies.find('\n', start)) != std::string::npos; start = nl + 1) {
-        const std::string line = replies.substr(start, nl - start);
-        if (!well_formed(line)) fail("malformed reply", line);
-        lines++;
-    }
-    if (start != replies.size()) fail("unfinished reply", replies.substr(start));
+    const int lines = count_reply_lines(replies);
+    if (lines < 0) fail("malformed or unfinished reply", replies.substr(0, 300));
     const int expected = complete_commands(data, size);
     if (lines != expected) {
         fail("reply count", std::to_string(lines) + " for " + std::to_string(expected));

@@ -27,7 +27,7 @@ inline constexpr double POSITIVE = 16.0;
 // True when the closed interval [lo, hi] contains a pixel centre (an integer plus a half).
 bool holds_centre(double lo, double hi) {
     const double below = static_cast<double>(static_cast<long>(lo - 0.5 + POSITIVE)) - POSITIVE;
-    const double lowest = below + 0.5 >= lo ? below + 0.5 : below + 1.5;  // the first >= lo
+    const double lowest = below + (below + 0.5 >= lo ? 0.5 : 1.5);  // the first >= lo
     return lowest <= hi;
 }
 
@@ -80,28 +80,28 @@ void select_visible_faces(const std::vector<mesh_vertex> &vertices,
         // with; a face with any other vertex may be clipped into new ones.
         const bool sure =
             cw > MIN_W && std::fabs(cx) < cw && std::fabs(cy) < cw && std::fabs(cz) < cw;
-        const double inv = sure ? 1.0 / cw : 0.0;
+        const double inv = sure ? 1.0 / cw : 0.0;  // elsewhere the viewport's centre, unused
         at[i] = {half_w + (cx * inv) * half_w + t.x, half_h + (cy * inv) * half_h + t.y, sure};
     }
+    // Every face is written and the end moves past the kept ones only: no branch to mispredict
+    // on faces that are kept or left out at random.
     out.resize(indices.size());
     uint16_t *next = out.data();
     for (std::size_t f = 0; f + 2 < indices.size(); f += 3) {
         const window_point &a = at[indices[f]], &b = at[indices[f + 1]], &c = at[indices[f + 2]];
-        if (a.sure && b.sure && c.sure) {
-            // Counter-clockwise in the window is the front; a face clearly turned away is
-            // culled by the renderer anyway.
-            const double twice_area = (b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y);
-            if (twice_area < -MARGIN_PX) continue;
-            const double x0 = std::min(std::min(a.x, b.x), c.x) - MARGIN_PX;
-            const double x1 = std::max(std::max(a.x, b.x), c.x) + MARGIN_PX;
-            const double y0 = std::min(std::min(a.y, b.y), c.y) - MARGIN_PX;
-            const double y1 = std::max(std::max(a.y, b.y), c.y) + MARGIN_PX;
-            if (!holds_centre(x0, x1) || !holds_centre(y0, y1)) continue;
-        }
+        // Counter-clockwise in the window is the front; a face clearly turned away is culled by
+        // the renderer anyway.
+        const double twice_area = (b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y);
+        const double x0 = std::min(std::min(a.x, b.x), c.x) - MARGIN_PX;
+        const double x1 = std::max(std::max(a.x, b.x), c.x) + MARGIN_PX;
+        const double y0 = std::min(std::min(a.y, b.y), c.y) - MARGIN_PX;
+        const double y1 = std::max(std::max(a.y, b.y), c.y) + MARGIN_PX;
+        const bool draws = (twice_area >= -MARGIN_PX) & holds_centre(x0, x1) & holds_centre(y0, y1);
+        const bool keep = !(a.sure & b.sure & c.sure) | draws;
         next[0] = indices[f];
         next[1] = indices[f + 1];
         next[2] = indices[f + 2];
-        next += 3;
+        next += 3 * static_cast<int>(keep);
     }
     out.resize(static_cast<std::size_t>(next - out.data()));
 }

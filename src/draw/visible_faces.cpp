@@ -80,8 +80,12 @@ void select_visible_faces(const std::vector<mesh_vertex> &vertices,
         // with; a face with any other vertex may be clipped into new ones.
         const bool sure =
             cw > MIN_W && std::fabs(cx) < cw && std::fabs(cy) < cw && std::fabs(cz) < cw;
-        const double inv = sure ? 1.0 / cw : 0.0;  // elsewhere the viewport's centre, unused
-        at[i] = {half_w + (cx * inv) * half_w + t.x, half_h + (cy * inv) * half_h + t.y, sure};
+        // A vertex that is not sure gets the window's corner: its faces are kept whatever the
+        // tests below make of it, and a position that overflowed never reaches them.
+        const double inv = sure ? 1.0 / cw : 0.0;
+        at[i] = sure ? window_point{half_w + (cx * inv) * half_w + t.x,
+                                    half_h + (cy * inv) * half_h + t.y, true}
+                     : window_point{t.x, t.y, false};
     }
     // Every face is written and the end moves past the kept ones only: no branch to mispredict
     // on faces that are kept or left out at random.

@@ -1,5 +1,6 @@
-// mesh_draw.h: one draw call for a closed mesh, its back faces culled (hidden anyway; culling
-// spares the renderer their setup). Main thread, with the window's GL context current.
+// mesh_draw.h: one draw call for a closed mesh: its back faces culled (hidden anyway), and the
+// faces that cannot colour a pixel not even handed over (visible_faces.h). Main thread, with
+// the window's GL context current.
 #pragma once
 
 #include <GL/gl.h>

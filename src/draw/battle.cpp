@@ -28,14 +28,16 @@ void set_bullet_colours(float alpha) { set_colours(1.0f, 0.9f, 0.5f, 1.0f, 0.8f,
 // The toolkit's sphere rebuilds its vertices and strips at every call and draws each strip on
 // its own; a fight draws some thirty a frame, so each size is built once, the same triangles,
 // and drawn with one call: a quarter fewer instructions for the spheres.
-const solid_mesh &sphere_of(double radius) {
-    static const solid_mesh bullet = sphere_mesh(BULLET_RADIUS, SPHERE_DIVISIONS, SPHERE_DIVISIONS);
-    static const solid_mesh ball = sphere_mesh(BALL_RADIUS, SPHERE_DIVISIONS, SPHERE_DIVISIONS);
-    return radius == BULLET_RADIUS ? bullet : ball;
+const solid_mesh &bullet_sphere() {
+    static const solid_mesh m = sphere_mesh(BULLET_RADIUS, SPHERE_DIVISIONS, SPHERE_DIVISIONS);
+    return m;
+}
+const solid_mesh &ball_sphere() {  // bursts, fireballs and flashes
+    static const solid_mesh m = sphere_mesh(BALL_RADIUS, SPHERE_DIVISIONS, SPHERE_DIVISIONS);
+    return m;
 }
 
-void sphere_at(position p, double radius) {
-    const solid_mesh &m = sphere_of(radius);
+void sphere_at(position p, const solid_mesh &m) {
     glPushMatrix();
     glTranslated(p.x, p.y, BATTLE_HEIGHT);
     // A translucent ball, too, shows its near side only.
@@ -48,8 +50,8 @@ void sphere_at(position p, double radius) {
 void draw_battle_bullet(const battle_draw &b) {
     if (!b.bullet && !b.burst) return;
     set_bullet_colours(1.0f);
-    if (b.bullet) sphere_at(b.bullet_at, BULLET_RADIUS);
-    if (b.burst) sphere_at(b.burst_at, BALL_RADIUS);
+    if (b.bullet) sphere_at(b.bullet_at, bullet_sphere());
+    if (b.burst) sphere_at(b.burst_at, ball_sphere());
 }
 
 void draw_battle_glow(const battle_draw &b) {
@@ -57,11 +59,11 @@ void draw_battle_glow(const battle_draw &b) {
     glEnable(GL_BLEND);
     if (b.fireball()) {
         set_colours(1.0f, 0.2f, 0.0f, 1.0f, 0.2f, 0.0f, FIREBALL_ALPHA);
-        sphere_at(b.explosion_at, BALL_RADIUS);
+        sphere_at(b.explosion_at, ball_sphere());
     }
     if (b.flash_bttf > 0) {
         set_bullet_colours(static_cast<float>(b.flash_alpha()));
-        sphere_at(b.flash_at, BALL_RADIUS);
+        sphere_at(b.flash_at, ball_sphere());
     }
     glDisable(GL_BLEND);
 }

@@ -18,7 +18,7 @@ void menufunc(int value);
 void change_menuitem();
 void display();            // display_frame(), then the capture if one was asked for, then the swap
 void keep_freed_memory();  // start-up: the renderer's freed memory stays for the next frame
-// Everything of one frame up to and including rendering_is_done: the world's rules for the
+// Everything of one frame, inside its frame_turn: the world's rules for the
 // frame (field_advance_frame), then the drawing of its report.
 void display_frame();
 

@@ -13,6 +13,8 @@
 #include "server/commands.h"
 #include "server/tcpserver.h"
 #include "support.h"
+#include "world/battle.h"
+#include "world/frame_rules.h"
 
 namespace {
 
@@ -186,6 +188,36 @@ TEST_F(Connections, ClientThatNeverReadsIsDroppedWithoutStoppingTheField) {
     EXPECT_EQ(snapshot(flooder_tid).status, ST_ALIVE | ST_ZOMBIE);
     server_frame();
     EXPECT_EQ(mover.ask("T L 1"), reply(""));
+}
+
+// A dying turtle is answered its questions only, whatever the modes do meanwhile, and its
+// client is closed when the countdown ends.
+TEST_F(Connections, ADyingTurtleCannotUndoItsDeath) {
+    Client c;
+    ASSERT_EQ(c.ask("!"), reply(""));
+    const int tid = turtle_of(0);
+    locked([&] {
+        ttl[tid].score = 0;
+        start_to_kill(tid);
+    });
+    EXPECT_EQ(c.ask("! U"), reply("", false));
+    EXPECT_EQ(locked([] { return battle_mode; }), 1);
+    locked(field_unset_battle_mode);  // as the operator's key would
+    const turtle before = snapshot(tid);
+    for (const char *undo : {"C", "C H", "T L 5", "I 2"}) {
+        server_frame();
+        EXPECT_EQ(c.ask(undo), reply("", false)) << undo;
+    }
+    EXPECT_EQ(c.ask("Q S"), reply("0"));
+    const turtle after = snapshot(tid);
+    EXPECT_TRUE(after.score == 0 && after.heading == before.heading && after.pos == before.pos);
+    static frame_report rep;
+    for (int f = 0; f < EXPLOSION_FRAMES; f++) {
+        locked([] { field_advance_frame(rep); });
+        server_frame();
+    }
+    EXPECT_TRUE(c.closed_by_server());
+    EXPECT_EQ(snapshot(tid).status & ST_ALIVE, 0u);
 }
 
 // Nine clients pipelining queries as fast as they are answered, and a tenth that turns once a

@@ -353,12 +353,16 @@ void display_frame() {
     glDisable(GL_DEPTH_TEST);
 }
 
-void display() {
-    display_frame();
+void write_requested_capture() {
     if (!capture_request.empty()) {
         saveImageToPNG(WINDOW_SIZE, WINDOW_SIZE, capture_request.c_str());
         capture_request.clear();
     }
+}
+
+void display() {
+    display_frame();
+    write_requested_capture();
     glutSwapBuffers();
 }
 

@@ -58,6 +58,8 @@ server_state &state() {
 
 std::atomic<int> wake_fd{-1};
 std::atomic<int> bound_port{-1};
+std::atomic<int> served_clients{DEFAULT_CLIENT_LIMIT};
+std::atomic<bool> field_commands_local_only{false};
 
 void wake_server() {
     int fd = wake_fd.load(std::memory_order_relaxed);
@@ -272,6 +274,10 @@ void start_tcp_server(int port) {
 
 int tcp_server_port() { return bound_port; }
 
+void set_client_limit(int limit) { served_clients = std::clamp(limit, 1, MAX_CLIENT); }
+int client_limit() { return served_clients; }
+void set_field_commands_local_only(bool on) { field_commands_local_only = on; }
+
 int adopt_client(int fd) {
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
@@ -323,12 +329,12 @@ int accept_socket(Socket s, const sockaddr_in &peer) {
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     const peer_text from = format_peer(peer);
-    if (nclient >= MAX_CLIENT) {
+    if (nclient >= served_clients) {
         s.reset();
         std::fputs("accept_connection(): reaches MAX_CLIENT\n", stderr);
         return -1;
     }
-    if (private_mode && peer.sin_addr.s_addr != htonl(INADDR_LOOPBACK)) {
+    if (private_mode && !peer_is_local_host(peer)) {
         std::fprintf(stderr, "accept_connection(): reject connection from %s %d\n", from.host,
                      from.port);
         return -1;
@@ -433,6 +439,7 @@ void try_to_exec(int cl) {
         reply(cl, answer_back(c.tid, command_result{}));  // ERR for the thrown-away command
         consumed = ++i;
     }
+    const bool may_change_field = !field_commands_local_only || peer_is_local_host(c.addr);
     char cmd[CLIENT_BUFFER_SIZE];
     int cmd_len = 0;
     int cmd_start = 0;  // buffer index of the pending command's first byte
@@ -447,7 +454,7 @@ void try_to_exec(int cl) {
             if (cmd_len == 0) continue;
             cmd[cmd_len] = '\0';
             bool paced = false;
-            const std::string line = execute_command(cl, c.tid, cmd, &paced);
+            const std::string line = execute_command(cl, c.tid, cmd, &paced, may_change_field);
             if (paced) c.nup++;
             reply(cl, line);
             consumed = i + 1;

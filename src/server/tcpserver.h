@@ -8,8 +8,9 @@
 #include <atomic>
 #include <string>
 
-inline constexpr int MAX_CLIENT = 10;
-inline constexpr int CLIENT_BUFFER_SIZE = 512;  // 511 bytes plus the terminating zero
+inline constexpr int MAX_CLIENT = 30;            // slots of client_tab: one per turtle slot
+inline constexpr int DEFAULT_CLIENT_LIMIT = 10;  // clients served at once unless set otherwise
+inline constexpr int CLIENT_BUFFER_SIZE = 512;   // 511 bytes plus the terminating zero
 inline constexpr int COMMAND_PORT = 2222;
 // Bytes of replies a client may leave unread before it is disconnected.
 inline constexpr int CLIENT_OUTPUT_LIMIT = 64 * 1024;
@@ -34,7 +35,7 @@ struct tcpclient {
 
 // Slots, nclient and every tid change on the server thread with frame_rendering_mutex held.
 extern tcpclient client_tab[MAX_CLIENT];
-extern int nclient;        // slots in use, 0..MAX_CLIENT
+extern int nclient;        // slots in use, 0..client_limit()
 extern int server_socket;  // listening socket, -1 when the port failed
 
 // ---- Main thread ----
@@ -44,6 +45,13 @@ extern int server_socket;  // listening socket, -1 when the port failed
 // while private_mode is 1.
 void start_tcp_server(int port);  // port 0 picks a free one (tests)
 int tcp_server_port();            // the bound port, or -1 before start or after a failure
+
+// Classroom options, set at start-up; they take effect at the next connection or command.
+void set_client_limit(int limit);  // 1..MAX_CLIENT clients at once (DEFAULT_CLIENT_LIMIT)
+int client_limit();
+// When on, the commands that change the whole field answer ERR unless the client is on the
+// local host (peer_is_local_host). Off at start.
+void set_field_commands_local_only(bool on);
 
 // ---- Fuzzing and tests, with no server thread started ----
 // The client loop driven by hand: the same reading, splitting, executing and replying as the

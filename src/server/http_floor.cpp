@@ -105,8 +105,6 @@ std::string encode_png_rgb(const unsigned char *rgb, int w, int h, std::size_t s
         return {};
     }
     png_set_write_fn(png, &out, append_png_bytes, nullptr);
-    // The floor is mostly flat colour: the fastest level loses little here.
-    png_set_compression_level(png, 1);
     png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8,
                  PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);

@@ -22,6 +22,9 @@ using clock_type = std::chrono::steady_clock;
 constexpr std::size_t MAX_BACKLOG_BYTES = 8 << 20;  // a viewer further behind is dropped
 constexpr int WRITER_PASS_MS = 10;                  // longest wait between the writer's passes
 constexpr const char *HEARTBEAT = ": \n\n";
+// The kernel's share of a viewer's backlog: what lies beyond it waits in the viewer's own
+// backlog, where its age can be seen.
+constexpr int SEND_BUFFER_BYTES = 64 << 10;
 
 void put(std::string &out, double v) {
     if (!std::isfinite(v)) {
@@ -328,6 +331,7 @@ void write_streams() {
 
 bool stream_adopt(Socket &&s) {
     if (!set_nonblocking(s.fd())) return false;
+    setsockopt(s.fd(), SOL_SOCKET, SO_SNDBUF, &SEND_BUFFER_BYTES, sizeof SEND_BUFFER_BYTES);
     std::lock_guard lock(adopt_mutex);
     if (stopping || nviewers.load() + static_cast<int>(newcomers.size()) >= MAX_STREAMS) {
         return false;

@@ -351,7 +351,8 @@ void measure_floor() {
         bytes / 1000.0 / secs, fetches);
     if (!reads.empty()) {
         std::printf(
-            "  read-back: %zu in %.0f s, median %.3f ms, p99 %.3f ms (goal median at "
+            "  read-back cost in %zu frames of %.0f s that changed the floor: median %.3f ms, p99 "
+            "%.3f ms (goal median at "
             "most 0.3)\n",
             reads.size(), secs, bench::median(reads) / 1000.0, bench::percentile99(reads) / 1000.0);
     }

@@ -135,22 +135,26 @@ floor_rect paint_report_bounds(const paint_report &rep) {
 }
 
 void floor_readback(const frame_report &rep, bool painted, bool fresh, bool flipped) {
+    const auto start = clock_type::now();
     if (fresh) whole_due = true;
     if (painted && !fresh) {
-        for (int t = 0; t < rep.npaint; t++)
+        for (int t = 0; t < rep.npaint; t++) {
             dirty = rect_union(dirty, paint_report_bounds(rep.paint[t]));
+        }
     }
     if (whole_due) dirty = WHOLE_FLOOR;
-    if (dirty.empty()) return;
-    const auto now = clock_type::now();
-    if (now - last_read < std::chrono::milliseconds(1000 / FLOOR_READS_PER_SECOND)) return;
-    last_read = now;
-    floor_patch p = read_rect(dirty, flipped);
+    const bool due = !dirty.empty() &&
+                     start - last_read >= std::chrono::milliseconds(1000 / FLOOR_READS_PER_SECOND);
+    if (due) {
+        last_read = start;
+        floor_patch p = read_rect(dirty, flipped);
+        dirty = {};
+        whole_due = !publish_floor_patch(std::move(p));
+    }
+    if (!painted && !due) return;
     if (read_times.size() == KEPT_TIMES) read_times.erase(read_times.begin());
     read_times.push_back(
-        std::chrono::duration<double, std::micro>(clock_type::now() - now).count());
-    dirty = {};
-    whole_due = !publish_floor_patch(std::move(p));
+        std::chrono::duration<double, std::micro>(clock_type::now() - start).count());
 }
 
 std::vector<double> floor_readback_times() { return read_times; }

@@ -251,6 +251,7 @@ void start_tcp_server(int port) {
     st.listener = std::move(listener);
     set_world_links({reset_pacing, wake_server, mark_for_disconnection});
     st.thread = std::thread(server_thread_func);
+    add_quit_hook(stop_tcp_server);
 }
 
 int tcp_server_port() { return bound_port; }

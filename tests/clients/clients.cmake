@@ -30,6 +30,8 @@ if(KELPMOOR_NODE)
     kelpmoor_client_test(clients_js ${KELPMOOR_NODE} --test clients/js/test/)
 endif()
 kelpmoor_client_test(clients_cpp $<TARGET_FILE:kelpmoor_client_tests>)
+# The Q key ends the program with status 0 while clients drive and browsers read.
+kelpmoor_client_test(quit_while_busy ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/quit_while_busy.py)
 
 # Each example bot runs a few seconds and must leave its effect.
 set(check_example ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_examples.py)

@@ -349,7 +349,9 @@ class Turtle:
                 continue
             for px, py in piece[2:]:
                 self._move(f"J {number(px)} {number(py)}")
-        self._move("P U", "L -", f"J {number(x)} {number(y)}", *self._pen_commands())
+        self._queue += ["P U", "L -"]
+        self._jump(x, y)
+        self._queue += self._pen_commands()
         self._path = path
 
     # ---- Motion

@@ -321,7 +321,7 @@ void keep_freed_memory() {
 void display_frame() {
     // Everything the frame reads of the world, the floor's flags and colour included, is read
     // under the lock.
-    rendering_started();
+    const frame_turn turn;
     field_is_painted = 0;
     set_flat_projection();
     const bool floor_is_fresh = turtle_field_is_cleared != 1;
@@ -351,15 +351,18 @@ void display_frame() {
     if (disp_help) drawHelp();
     if (socket_error_occurred) drawWarming();
     glDisable(GL_DEPTH_TEST);
-    rendering_is_done();
 }
 
-void display() {
-    display_frame();
+void write_requested_capture() {
     if (!capture_request.empty()) {
         saveImageToPNG(WINDOW_SIZE, WINDOW_SIZE, capture_request.c_str());
         capture_request.clear();
     }
+}
+
+void display() {
+    display_frame();
+    write_requested_capture();
     glutSwapBuffers();
 }
 

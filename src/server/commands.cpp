@@ -4,10 +4,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "world/battle.h"
 #include "world/coins.h"
@@ -48,7 +52,20 @@ void convert_hex2str(const char *hex, char *str) {
     str[out] = '\0';
 }
 
-long integer(const char *token) { return std::strtol(token, nullptr, 10); }
+// A base-10 integer token when it lies within lo..hi (a token that is no number reads as 0);
+// nothing when it lies outside, overflow included, so that no value wraps when narrowed.
+std::optional<long long> integer(const char *token, long long lo, long long hi) {
+    errno = 0;
+    const long long v = std::strtoll(token, nullptr, 10);
+    if (errno == ERANGE || v < lo || v > hi) return std::nullopt;
+    return v;
+}
+
+// An event code, a bit set of 32 bits; any other number changes nothing.
+int change_events(const command_args &a, int (*change)(int, unsigned int)) {
+    const auto code = integer(a.param[2], 0, UINT32_MAX);
+    return code ? change(a.tid, static_cast<unsigned int>(*code)) : 0;
+}
 
 // Every command variant of C ends with a forward step of param1; its result is the reply's.
 int step(const command_args &a) { return turtle_step_forward(a.tid, a.num[0]); }
@@ -117,11 +134,14 @@ const command_row COMMANDS[] = {
     {'N', ANY_SUB, FREE, 1, 0, name_hex},
     {'U', ANY_SUB, FREE, 1, 0, [](A a) { return turtle_broadcast_message(a.tid, a.rest); }},
     {'I', ANY_SUB, FREE, 1, 0,
-     [](A a) { return turtle_set_team(a.tid, static_cast<int>(integer(a.param[1]))), 0; }},
-    {'Y', '+', FREE, 1, 0,
-     [](A a) { return turtle_enable_event(a.tid, static_cast<unsigned>(integer(a.param[2]))); }},
-    {'Y', '-', FREE, 1, 0,
-     [](A a) { return turtle_disable_event(a.tid, static_cast<unsigned>(integer(a.param[2]))); }},
+     [](A a) {
+         if (const auto team = integer(a.param[1], INT_MIN, INT_MAX)) {
+             turtle_set_team(a.tid, static_cast<int>(*team));
+         }
+         return 0;
+     }},
+    {'Y', '+', FREE, 1, 0, [](A a) { return change_events(a, turtle_enable_event); }},
+    {'Y', '-', FREE, 1, 0, [](A a) { return change_events(a, turtle_disable_event); }},
     {'Y', ANY_SUB, FREE, 1, 0, [](A) { return 0; }},
     {'E', ANY_SUB, FREE, 1, 1, [](A a) { return turtle_finder_range(a.tid, a.num[0]); }},
     {'X', ANY_SUB, FREE, 1, 0, [](A a) { return turtle_fire(a.tid); }},
@@ -258,11 +278,11 @@ command_result ask_query(const command_args &a) {
     const char letter = upper(a.param[1][0]);
     for (const query_row &q : QUERIES) {
         if (q.letter != letter) continue;
-        long index = 1;
-        if (q.targets > 0 && a.param[2][0] != '\0') index = integer(a.param[2]);
-        if (q.targets > 0 && (index < 1 || index > q.targets)) return r;
+        std::optional<long long> index = 1;
+        if (q.targets > 0 && a.param[2][0] != '\0') index = integer(a.param[2], 1, q.targets);
+        if (!index) return r;
         r.query = &q;
-        r.index = static_cast<int>(index) - 1;
+        r.index = static_cast<int>(*index) - 1;
         r.status = 0;
         return r;
     }
@@ -305,6 +325,8 @@ command_result parse_message_for(int cl, int tid, const char *text, bool may_cha
         if (!std::isfinite(a.num[i])) return r;
     }
     r.paced = row->paced;
+    // A dying turtle's countdown runs to its end: only questions are answered meanwhile.
+    if (row->op != nullptr && row->letter != '.' && turtle_is_dying(tid)) return r;
     if (row->op == nullptr) {
         command_result q = ask_query(a);
         q.paced = r.paced;

@@ -30,18 +30,19 @@ struct tcpclient {
     std::atomic<int> nup{0};
     std::atomic<int> to_be_disconnected{0};  // set by the main thread, read by the server thread
     // Server thread only below.
-    bool field_commands = true;  // may use the commands that change the whole field
-    int discarding = 0;          // 1 while the rest of an over-long command is being thrown away
-    int pending = 0;    // 1 while complete commands of the last read may wait to be executed
-    int gone = 0;       // 1 once its unsent output passed CLIENT_OUTPUT_LIMIT: zombie and close
-    int out_start = 0;  // first unsent byte of out
-    int out_len = 0;    // unsent bytes from out_start
+    int discarding = 0;  // 1 while the rest of an over-long command is being thrown away
+    int pending = 0;     // 1 while complete commands of the last read may wait to be executed
+    int gone = 0;        // 1 once its unsent output passed CLIENT_OUTPUT_LIMIT: zombie and close
+    int out_start = 0;   // first unsent byte of out
+    int out_len = 0;     // unsent bytes from out_start
     char out[CLIENT_OUTPUT_LIMIT];  // replies the socket did not take yet, in order
 };
 
 // Slots, nclient and every tid change on the server thread with frame_rendering_mutex held.
 // Never destroyed, so that no descriptor closes at exit under a running server thread.
 extern std::array<tcpclient, MAX_CLIENT> &client_tab;
+// Set by set_field_commands_local_only() at start-up.
+extern std::atomic<bool> field_commands_local_only;
 
 using hold_clock = std::chrono::steady_clock;
 

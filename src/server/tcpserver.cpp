@@ -85,7 +85,6 @@ server_state &state() {
 std::atomic<int> wake_fd{-1};
 std::atomic<int> bound_port{-1};
 std::atomic<int> served_clients{DEFAULT_CLIENT_LIMIT};
-std::atomic<bool> field_commands_local_only{false};
 
 void wake_server() {
     int fd = wake_fd.load(std::memory_order_relaxed);
@@ -113,7 +112,6 @@ void free_slot(tcpclient &c) {
     c.len = 0;
     c.nup = 0;
     c.to_be_disconnected = 0;
-    c.field_commands = true;
     c.discarding = 0;
     c.pending = 0;
     c.gone = 0;
@@ -327,8 +325,8 @@ int accept_socket(Socket s, const sockaddr_in &peer) {
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     const peer_text from = format_peer(peer);
     if (nclient >= served_clients) {
-        s.reset();
         std::fputs("accept_connection(): reaches MAX_CLIENT\n", stderr);
+        s.reset();  // after the line: a test sees the close and then reads the log
         return -1;
     }
     if (private_mode && !peer_is_local_host(peer)) {
@@ -347,7 +345,6 @@ int accept_socket(Socket s, const sockaddr_in &peer) {
     c.socket = std::move(s);
     c.addr = peer;
     c.tid = tid;
-    c.field_commands = !field_commands_local_only || peer_is_local_host(peer);
     state().ready[cl] = 0;
     nclient++;
     return fd;

@@ -17,16 +17,16 @@ extern int server_socket;  // listening socket, -1 when the port failed
 // while private_mode is 1.
 void start_tcp_server(int port);  // port 0 picks a free one (tests)
 int tcp_server_port();            // the bound port, or -1 before start or after a failure
+// Asks the server thread to stop, joins it, then closes every client (turtles left as they are)
+// and the listening socket. Main thread, lock not held; nothing when the server never started.
+void stop_tcp_server();
 
-// Classroom options, set at start-up; they take effect at the next connection.
+// Classroom options, set at start-up; they take effect at the next connection or command.
 void set_client_limit(int limit);  // 1..MAX_CLIENT clients at once (DEFAULT_CLIENT_LIMIT)
 int client_limit();
 // When on, the commands that change the whole field answer ERR unless the client is on the
 // local host (peer_is_local_host). Off at start.
 void set_field_commands_local_only(bool on);
-// Asks the server thread to stop, joins it, then closes every client (turtles left as they are)
-// and the listening socket. Main thread, lock not held; nothing when the server never started.
-void stop_tcp_server();
 
 // ---- Fuzzing and tests, with no server thread started ----
 // The client loop driven by hand: the same reading, splitting, executing and replying as the

@@ -5,6 +5,7 @@ the name as the character itself; a character outside Latin-1 arrives as "?"."""
 
 import os
 import sys
+import time
 import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "clients", "python"))
@@ -12,10 +13,17 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "clients"
 import kelpmoor  # noqa: E402
 
 
-def turtle_document():
+def document_shows(text):
+    """The turtle document holds text, once the frames have published the change."""
     url = f"http://127.0.0.1:{os.environ['KELPMOOR_HTTP_PORT']}/turtle"
-    with urllib.request.urlopen(url, timeout=60) as r:
-        return r.read().decode("ascii")
+    deadline = time.monotonic() + 60
+    while True:
+        with urllib.request.urlopen(url, timeout=60) as r:
+            if text in r.read().decode("ascii"):
+                return True
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.05)
 
 
 def main():
@@ -28,10 +36,10 @@ def main():
 
     with kelpmoor.connect(timeout=60) as t:
         expect(t.name("Zoë").ok, "the name is taken")
-        expect('"Zo\\u00eb"' in turtle_document(), 'the turtle document holds "Zo\\u00eb"')
+        expect(document_shows('"Zo\\u00eb"'), 'the turtle document holds "Zo\\u00eb"')
         expect(t.print_text("Zoë, José").ok, "the printed text is taken")
         t.name("Zoë 日本")
-        expect('"Zo\\u00eb ??"' in turtle_document(), "outside Latin-1: one ? a character")
+        expect(document_shows('"Zo\\u00eb ??"'), "outside Latin-1: one ? a character")
     return 1 if failures else 0
 
 

@@ -318,7 +318,7 @@ void measure_floor() {
     std::string response, events;
     exchange(floor, "GET /live/floor.png HTTP/1.1\r\n\r\n", response);
     long have = std::atol(response.substr(response.find("X-Floor-Version: ") + 17).c_str());
-    long bytes = 0, fetches = 0;
+    long bytes = 0, picture_bytes = 0, fetches = 0;
     char buf[65536];
     const auto start = Clock::now();
     while (seconds_since(start) < FLOOR_SECONDS) {
@@ -335,6 +335,7 @@ void measure_floor() {
         exchange(floor, "GET /live/floor/since/" + std::to_string(have) + " HTTP/1.1\r\n\r\n",
                  response);
         bytes += static_cast<long>(response.size());
+        picture_bytes += static_cast<long>(response.size());
         fetches++;
         have = std::atol(response.substr(response.find("X-Floor-Version: ") + 17).c_str());
     }
@@ -346,9 +347,9 @@ void measure_floor() {
     reads.erase(reads.begin(), reads.begin() + std::min(reads_before, reads.size()));
     std::printf("floor, one turtle painting for %.0f s:\n", secs);
     std::printf(
-        "  a viewer downloads %.1f KB/s (stream and %ld pictures of what changed; goal "
-        "at most 200)\n",
-        bytes / 1000.0 / secs, fetches);
+        "  a viewer downloads %.1f KB/s (goal at most 200): the stream and %ld pictures of "
+        "what changed, %.1f KB/s of them\n",
+        bytes / 1000.0 / secs, fetches, picture_bytes / 1000.0 / secs);
     if (!reads.empty()) {
         std::printf(
             "  read-back cost in %zu frames of %.0f s that changed the floor: median %.3f ms, p99 "

@@ -333,6 +333,8 @@ void display_frame() {
     field_advance_frame(rep);
     paint_new_work(rep, floor_is_fresh);
     floor_readback(rep, field_is_painted != 0, floor_is_fresh, paint_layer_flipped);
+    // The viewers' copy is taken as soon as the rules have run, not after the drawing.
+    publish_frame(&rep);
 
     if (field_is_painted) paint_generation++;
     draw_scenery();
@@ -354,7 +356,6 @@ void display_frame() {
     if (disp_help) drawHelp();
     if (socket_error_occurred) drawWarming();
     glDisable(GL_DEPTH_TEST);
-    publish_frame(&rep);  // before the turn ends, while the lock is held
 }
 
 void write_requested_capture() {

@@ -5,8 +5,9 @@
 // and the painter's state) happens with frame_rendering_mutex held, except what is declared
 // std::atomic. Holders: the command server thread while it spawns a client's turtle or
 // executes a batch, the frame from rendering_started to rendering_is_done, key and menu
-// actions, the timer's look at the turtle table, and the HTTP threads while they copy what
-// they format. Nobody blocks on a socket while holding it.
+// actions, and the timer's look at the turtle table. The HTTP threads read the frames
+// published at the end of each frame (published.h) instead; they take the lock only before the
+// first one (tests without a frame loop). Nobody blocks on a socket while holding it.
 //
 // Nothing in world/ calls GL or GLUT: drawing reads the world, never the other way round.
 #pragma once

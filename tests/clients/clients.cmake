@@ -22,6 +22,8 @@ endfunction()
 
 kelpmoor_client_test(clients_protocol_reference
     ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_protocol_doc.py docs/protocol.md)
+kelpmoor_client_test(clients_http_reference
+    ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_http_doc.py docs/http.md)
 kelpmoor_client_test(clients_python
     ${KELPMOOR_PYTHON} -m unittest discover -s clients/python/tests -v)
 if(KELPMOOR_NODE)

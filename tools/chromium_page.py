@@ -46,6 +46,7 @@ class ChromiumPage:
         target = self.call("Target.createTarget", url="about:blank")["targetId"]
         self.session = self.call("Target.attachToTarget", targetId=target,
                                  flatten=True)["sessionId"]
+        self.call("Page.enable")
         self.call("Emulation.setDeviceMetricsOverride", width=self.width, height=self.height,
                   deviceScaleFactor=1, mobile=False)
         return self

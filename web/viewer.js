@@ -305,7 +305,7 @@ var kelpmoor = (function () {
         if (wallGroup) wallGroup.visible = !streaming || modes.battle === 1;
     }
 
-    // Coins as [x, y] in stacking order, each a little above the one before.
+    // Coins as [x, y, ...] in stacking order, each a little above the one before.
     function applyCoins(list) {
         while (coinMeshes.length < list.length) {
             var m = mesh(shared.coin, shared.coinMaterial);
@@ -438,7 +438,9 @@ var kelpmoor = (function () {
         if (e.gone) e.gone.forEach(dropSlot);
         if (e.turtles) e.turtles.forEach(applyTurtle);
         if (e.walls) applyWalls(e.walls);
-        if (e.coins) applyCoins(e.coins);
+        if (e.coins) {
+            applyCoins(e.coins.slice().sort(function (p, q) { return p[2] - q[2]; }));
+        }
         if (e.floor) {
             if (floor.have === null && e.floor.color) {
                 var c = e.floor.color;
@@ -460,6 +462,12 @@ var kelpmoor = (function () {
         var heard = false;
         es.onmessage = function (m) {
             if (es !== stream) return;
+            if (!heard) {
+                heard = true;
+                streaming = true;
+                polling = 0;
+                failures = {};
+            }
             try {
                 applyEvent(JSON.parse(m.data));
             } catch (err) {
@@ -469,12 +477,6 @@ var kelpmoor = (function () {
                 setResult();
                 setTimeout(openStream, RETRY_MS);
                 return;
-            }
-            if (!heard) {
-                heard = true;
-                streaming = true;
-                polling = 0;
-                failures = {};
             }
             delete failures.stream;
             setResult();
@@ -707,7 +709,9 @@ var kelpmoor = (function () {
         window.kelpmoorViewer = {  // what the browser tests read
             state: function () {
                 return { source: streaming ? "stream" : polling ? "poll" : "none",
-                         floor: floor.have, tick: tick, memory: renderer.info.memory };
+                         floor: floor.have, floorWanted: floor.want, tick: tick,
+                         labels: labels, modes: modes,
+                         memory: renderer.info.memory };
             }
         };
         openStream();

@@ -143,11 +143,11 @@ def memory_test():
         "KELPMOOR_HTTP_PORT"]
     rng = random.Random(5)
     Connection(port, 10).ask("!")
+    for key in "ns":  # the window's name and score labels
+        press_key(key)
     with ChromiumPage(*WINDOW) as page:
         page.open(base)
         viewer_ready(page)
-        for key in "ns":  # the window's name and score labels
-            press_key(key)
         check(page.wait_for("kelpmoorViewer.state().labels.name === 1 && "
                             "kelpmoorViewer.state().labels.score === 1"), "no labels shown")
         samples = []  # after each switch back out of the maze: no turtle, the same walls

@@ -621,9 +621,11 @@ var kelpmoor = (function () {
         // A label's size on the screen is fixed: field units per pixel at unit depth.
         var perPixel = 2 * Math.tan(camera.fov * Math.PI / 360) /
                        Math.max(1, renderer.domElement.clientHeight);
+        var me = followedSlot();  // seen from its own eyes: its body and labels are not shown
         Object.keys(slots).forEach(function (id) {
             var s = slots[id];
             if (!s.group) return;
+            s.group.visible = s !== me;
             s.x += (s.d.x - s.x) * k;
             s.y += (s.d.y - s.y) * k;
             s.head += angleDiff(s.head, s.d.heading) * k;
@@ -639,8 +641,8 @@ var kelpmoor = (function () {
             u.legs[1].position.x = 5 - d1;
             u.legs[2].position.x = -5 - d1;
             u.legs[3].position.x = d1 + 5;
-            placeLabel(s.score, labels.score === 1, s.x - 12, s.y + 10, perPixel);
-            placeLabel(s.name, labels.name === 1, s.x - 12, s.y - 22, perPixel);
+            placeLabel(s.score, labels.score === 1 && s !== me, s.x - 12, s.y + 10, perPixel);
+            placeLabel(s.name, labels.name === 1 && s !== me, s.x - 12, s.y - 22, perPixel);
         });
         placeCamera(k);
         renderer.render(scene, camera);

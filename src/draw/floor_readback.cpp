@@ -28,7 +28,12 @@ clock_type::time_point last_read;
 GLuint read_fbo = 0;
 bool fbo_tried = false, fbo_usable = false;
 constexpr std::size_t KEPT_TIMES = 4096;
-std::vector<double> read_times;
+std::vector<double> step_times, read_times;
+
+void keep_time(std::vector<double> &times, clock_type::time_point start) {
+    if (times.size() == KEPT_TIMES) times.erase(times.begin());
+    times.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - start).count());
+}
 
 // Field bounds (units) widened by margin, as picture pixels clamped to the picture.
 struct field_box {
@@ -135,22 +140,26 @@ floor_rect paint_report_bounds(const paint_report &rep) {
 }
 
 void floor_readback(const frame_report &rep, bool painted, bool fresh, bool flipped) {
+    const auto start = clock_type::now();
     if (fresh) whole_due = true;
     if (painted && !fresh) {
-        for (int t = 0; t < rep.npaint; t++)
+        for (int t = 0; t < rep.npaint; t++) {
             dirty = rect_union(dirty, paint_report_bounds(rep.paint[t]));
+        }
     }
     if (whole_due) dirty = WHOLE_FLOOR;
-    if (dirty.empty()) return;
-    const auto now = clock_type::now();
-    if (now - last_read < std::chrono::milliseconds(1000 / FLOOR_READS_PER_SECOND)) return;
-    last_read = now;
-    floor_patch p = read_rect(dirty, flipped);
-    if (read_times.size() == KEPT_TIMES) read_times.erase(read_times.begin());
-    read_times.push_back(
-        std::chrono::duration<double, std::micro>(clock_type::now() - now).count());
-    dirty = {};
-    whole_due = !publish_floor_patch(std::move(p));
+    const bool due = !dirty.empty() &&
+                     start - last_read >= std::chrono::milliseconds(1000 / FLOOR_READS_PER_SECOND);
+    if (due) {
+        last_read = start;
+        const auto read_start = clock_type::now();
+        floor_patch p = read_rect(dirty, flipped);
+        keep_time(read_times, read_start);
+        dirty = {};
+        whole_due = !publish_floor_patch(std::move(p));
+    }
+    if (painted || due) keep_time(step_times, start);
 }
 
-std::vector<double> floor_readback_times() { return read_times; }
+std::vector<double> floor_readback_times() { return step_times; }
+std::vector<double> floor_read_times() { return read_times; }

@@ -19,5 +19,7 @@ floor_rect paint_report_bounds(const paint_report &rep);
 // laid a new floor (all of it changed); flipped: the layer holds its picture upside down.
 void floor_readback(const frame_report &rep, bool painted, bool fresh, bool flipped);
 
-// The time each read-back took, microseconds, oldest first (the last 4096).
+// What floor_readback cost each frame that changed the floor or read it back, microseconds,
+// oldest first (the last 4096).
 std::vector<double> floor_readback_times();
+std::vector<double> floor_read_times();  // of the read-backs themselves, likewise

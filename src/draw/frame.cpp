@@ -323,7 +323,7 @@ void keep_freed_memory() {
 void display_frame() {
     // Everything the frame reads of the world, the floor's flags and colour included, is read
     // under the lock.
-    rendering_started();
+    const frame_turn turn;
     field_is_painted = 0;
     set_flat_projection();
     const bool floor_is_fresh = turtle_field_is_cleared != 1;
@@ -333,6 +333,8 @@ void display_frame() {
     field_advance_frame(rep);
     paint_new_work(rep, floor_is_fresh);
     floor_readback(rep, field_is_painted != 0, floor_is_fresh, paint_layer_flipped);
+    // The viewers' copy is taken as soon as the rules have run, not after the drawing.
+    publish_frame(&rep);
 
     if (field_is_painted) paint_generation++;
     draw_scenery();
@@ -354,16 +356,18 @@ void display_frame() {
     if (disp_help) drawHelp();
     if (socket_error_occurred) drawWarming();
     glDisable(GL_DEPTH_TEST);
-    publish_frame(&rep);
-    rendering_is_done();
 }
 
-void display() {
-    display_frame();
+void write_requested_capture() {
     if (!capture_request.empty()) {
         saveImageToPNG(WINDOW_SIZE, WINDOW_SIZE, capture_request.c_str());
         capture_request.clear();
     }
+}
+
+void display() {
+    display_frame();
+    write_requested_capture();
     glutSwapBuffers();
 }
 

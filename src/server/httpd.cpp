@@ -210,7 +210,7 @@ void httpd(int listen_fd) {
             continue;
         }
         const peer_text who = format_peer(peer);
-        if (private_mode.load() != 0 && peer.sin_addr.s_addr != htonl(INADDR_LOOPBACK)) {
+        if (private_mode.load() != 0 && !peer_is_local_host(peer)) {
             std::fprintf(stderr, "accept_connection(): reject connection from %s %d\n", who.host,
                          who.port);
             continue;

@@ -40,3 +40,10 @@ if(KELPMOOR_NODE)
     kelpmoor_client_test(example_battle_bot ${check_example} battle)
     kelpmoor_client_test(example_team_vs_robots ${check_example} team)
 endif()
+
+# Lessons written for Python's turtle module, run with kelpmoor.turtle: the capture shows each
+# figure where the turtle module draws it.
+foreach(lesson square star spiral)
+    kelpmoor_client_test(turtle_lesson_${lesson}
+        ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_lessons.py ${lesson})
+endforeach()

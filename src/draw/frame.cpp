@@ -93,7 +93,6 @@ void recreate_floor() {
     glClear(GL_COLOR_BUFFER_BIT);
     if (battle_mode) drawBackground();
     turtle_field_is_cleared = 1;
-    field_is_painted = 1;
 }
 
 void save_paint_layer() {
@@ -111,7 +110,7 @@ void save_paint_layer() {
 // clears the back buffer afterwards anyway and a full-window quad is dear in a software
 // renderer.
 void paint_new_work(const frame_report &rep, bool floor_is_fresh) {
-    if (!field_is_painted) {
+    if (!floor_is_fresh && !rep.painted) {
         // The materials the painter leaves behind whenever a turtle lives, which the bodies'
         // emission relies on.
         if (rep.any_alive) {
@@ -168,6 +167,7 @@ void draw_floor() {
 
 // The coins of the scenery key on the field in ascending order, so the newest lies on top.
 void draw_coins(const scenery_key &key) {
+    static std::array<int, NCOIN> coin_list;  // order -> coin index, or -1
     coin_list.fill(-1);
     for (int c = 0; c < key.ncoin; c++) {
         if (!(key.coins[c].status & COIN_ON_FIELD)) continue;
@@ -322,7 +322,6 @@ void display_frame() {
     // Everything the frame reads of the world, the floor's flags and colour included, is read
     // under the lock.
     rendering_started();
-    field_is_painted = 0;
     set_flat_projection();
     const bool floor_is_fresh = turtle_field_is_cleared != 1;
     if (floor_is_fresh) recreate_floor();
@@ -331,7 +330,7 @@ void display_frame() {
     field_advance_frame(rep);
     paint_new_work(rep, floor_is_fresh);
 
-    if (field_is_painted) paint_generation++;
+    if (floor_is_fresh || rep.painted) paint_generation++;
     draw_scenery();
 
     begin_turtle_passes();

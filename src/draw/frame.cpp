@@ -68,7 +68,7 @@ void restore_paint_layer() {
     glLoadIdentity();
     gluOrtho2D(0.0, 1.0, 0.0, 1.0);
     glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, bg_textures);
+    glBindTexture(GL_TEXTURE_2D, bg_textures.get());
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     glBegin(GL_QUADS);
     glTexCoord2d(0.0, layer_t(0.0));
@@ -98,9 +98,8 @@ void recreate_floor() {
 void save_paint_layer() {
     paint_layer_flipped = paint_layer_take();
     if (paint_layer_flipped) return;
-    glBindTexture(GL_TEXTURE_2D, bg_textures);
+    glBindTexture(GL_TEXTURE_2D, bg_textures.get());
     glReadBuffer(GL_BACK);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glCopyTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 0, 0, WINDOW_SIZE, WINDOW_SIZE, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
 }
@@ -110,15 +109,7 @@ void save_paint_layer() {
 // clears the back buffer afterwards anyway and a full-window quad is dear in a software
 // renderer.
 void paint_new_work(const frame_report &rep, bool floor_is_fresh) {
-    if (!floor_is_fresh && !rep.painted) {
-        // The materials the painter leaves behind whenever a turtle lives, which the bodies'
-        // emission relies on.
-        if (rep.any_alive) {
-            set_material(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, 0.0f, 0.0f, 0.0f, 0.0f);
-            set_material(GL_FRONT, GL_EMISSION, 0.0f, 0.0f, 0.0f, 0.0f);
-        }
-        return;
-    }
+    if (!floor_is_fresh && !rep.painted) return;
     if (!floor_is_fresh) restore_paint_layer();
     for (int t = 0; t < rep.npaint; t++) draw_paint_report(rep.paint[t]);
     save_paint_layer();
@@ -147,7 +138,7 @@ void draw_floor() {
     glEnable(GL_CULL_FACE);
     glCullFace(GL_BACK);
     glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, bg_textures);
+    glBindTexture(GL_TEXTURE_2D, bg_textures.get());
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     glBegin(GL_QUADS);
     glNormal3d(0.0, 0.0, 1.0);
@@ -282,7 +273,6 @@ void draw_scenery() {
     if (rendering && cache_valid && key_now == key_cached && scenery_cache_restore()) {
         set_depth_test();
         set_camera(key_now);
-        if (key_now.battle_mode) set_wall_material();  // the state draw_walls leaves behind
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         return;
     }
@@ -368,6 +358,7 @@ void set_ttl_color(int team) {
                 b = static_cast<float>(c.b);
     set_material(GL_FRONT, GL_DIFFUSE, r, g, b, 1.0f);
     set_material(GL_FRONT, GL_AMBIENT, 0.6f * r, 0.6f * g, 0.6f * b, 1.0f);
+    set_emission(0.0f, 0.0f, 0.0f, 0.0f);
 }
 
 void draw_turtle_body(const slot_view &view, double x, double y, double angle, double delta1,

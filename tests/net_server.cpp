@@ -4,6 +4,7 @@
 // splitting bytes into commands, and hostile clients: one that never reads its replies, odd
 // framing, hundreds that connect and leave, bursts beyond the client limit. (The language
 // itself is tested without sockets: unit_commands.cpp.)
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -12,6 +13,8 @@
 #include "server/commands.h"
 #include "server/tcpserver.h"
 #include "support.h"
+#include "world/battle.h"
+#include "world/frame_rules.h"
 
 namespace {
 
@@ -84,10 +87,10 @@ TEST_F(Connections, QueriesWithoutFramesAndOverLongCommands) {
     ASSERT_EQ(c.ask("."), reply(""));
     ASSERT_EQ(other.ask("."), reply(""));
     for (int i = 0; i < 200; i++) ASSERT_EQ(c.ask("Q T"), reply("0")) << i;
-    rendering_started();
+    std::optional<frame_turn> frame(std::in_place);
     c.send("Q T\n");
     bool quiet_during_frame = c.quiet(30);
-    rendering_is_done();
+    frame.reset();
     EXPECT_TRUE(quiet_during_frame);
     EXPECT_EQ(c.line(), reply("0"));
 
@@ -115,17 +118,17 @@ TEST_F(Connections, QueriesWithoutFramesAndOverLongCommands) {
 TEST_F(Connections, ClientsAreRefusedAndClosed) {
     testing::internal::CaptureStderr();
     std::vector<std::unique_ptr<Client>> cs;
-    for (int i = 0; i < MAX_CLIENT; i++) {
+    for (int i = 0; i < DEFAULT_CLIENT_LIMIT; i++) {
         cs.push_back(std::make_unique<Client>());
         ASSERT_EQ(cs.back()->ask("."), reply(""));
     }
     Client eleventh;
     EXPECT_TRUE(eleventh.closed_by_server());
-    EXPECT_EQ(clients(), MAX_CLIENT);
+    EXPECT_EQ(clients(), DEFAULT_CLIENT_LIMIT);
 
     const int tid = turtle_of(3);
     cs[3].reset();
-    ASSERT_TRUE(wait_clients(MAX_CLIENT - 1));
+    ASSERT_TRUE(wait_clients(DEFAULT_CLIENT_LIMIT - 1));
     expect_logged({"handling client from 127.0.0.1 ", "accept_connection(): reaches MAX_CLIENT\n",
                    "closing connection from 127.0.0.1 "});
     EXPECT_TRUE(snapshot(tid).status == (ST_ALIVE | ST_ZOMBIE) && turtle_of(3) == -1);
@@ -166,6 +169,35 @@ TEST_F(Connections, PrivateModeAndAFullTurtleTableRefuseClients) {
     EXPECT_EQ(clients(), 1);
 }
 
+// The classroom options: a larger client limit, and field-wide commands kept to the local host.
+TEST_F(Connections, ClassroomOptions) {
+    testing::internal::CaptureStderr();
+    set_client_limit(20);
+    std::vector<std::unique_ptr<Client>> cs;
+    for (int i = 0; i < 20; i++) {
+        cs.push_back(std::make_unique<Client>());
+        ASSERT_EQ(cs.back()->ask("."), reply("")) << i;
+    }
+    Client twenty_first;
+    EXPECT_TRUE(twenty_first.closed_by_server());
+    expect_logged({"accept_connection(): reaches MAX_CLIENT\n"});
+    EXPECT_EQ(clients(), 20);
+    cs.clear();
+    ASSERT_TRUE(wait_clients(0));
+
+    set_field_commands_local_only(true);
+    locked(field_toggle_private_mode);
+    Client outsider("127.0.0.2"), teacher;
+    outsider.idle = teacher.idle = server_frame;
+    for (const char *command : {"C A", "C F", "H 0 0 0.2", "!", "! U", "R", "O X"}) {
+        EXPECT_EQ(outsider.ask(command), reply("", false)) << command;
+        EXPECT_EQ(teacher.ask(command), reply("")) << command;
+    }
+    EXPECT_EQ(outsider.ask("K 0 1 0"), reply("")) << "its own turtle still takes commands";
+    EXPECT_EQ(outsider.ask("Q G"), reply("0 0 0 0"));
+    locked(field_toggle_private_mode);
+}
+
 TEST_F(Connections, ClientThatNeverReadsIsDroppedWithoutStoppingTheField) {
     Client mover;
     ASSERT_EQ(mover.ask("."), reply(""));
@@ -185,6 +217,89 @@ TEST_F(Connections, ClientThatNeverReadsIsDroppedWithoutStoppingTheField) {
     EXPECT_EQ(snapshot(flooder_tid).status, ST_ALIVE | ST_ZOMBIE);
     server_frame();
     EXPECT_EQ(mover.ask("T L 1"), reply(""));
+}
+
+// A dying turtle is answered its questions only, whatever the modes do meanwhile, and its
+// client is closed when the countdown ends.
+TEST_F(Connections, ADyingTurtleCannotUndoItsDeath) {
+    Client c;
+    ASSERT_EQ(c.ask("!"), reply(""));
+    const int tid = turtle_of(0);
+    locked([&] {
+        ttl[tid].score = 0;
+        start_to_kill(tid);
+    });
+    EXPECT_EQ(c.ask("! U"), reply("", false));
+    EXPECT_EQ(locked([] { return battle_mode; }), 1);
+    locked(field_unset_battle_mode);  // as the operator's key would
+    const turtle before = snapshot(tid);
+    for (const char *undo : {"C", "C H", "T L 5", "I 2"}) {
+        server_frame();
+        EXPECT_EQ(c.ask(undo), reply("", false)) << undo;
+    }
+    EXPECT_EQ(c.ask("Q S"), reply("0"));
+    const turtle after = snapshot(tid);
+    EXPECT_TRUE(after.score == 0 && after.heading == before.heading && after.pos == before.pos);
+    static frame_report rep;
+    for (int f = 0; f < EXPLOSION_FRAMES; f++) {
+        locked([] { field_advance_frame(rep); });
+        server_frame();
+    }
+    EXPECT_TRUE(c.closed_by_server());
+    EXPECT_EQ(snapshot(tid).status & ST_ALIVE, 0u);
+}
+
+// Nine clients pipelining queries as fast as they are answered, and a tenth that turns once a
+// frame: the frames, a stand-in timer 8 ms apart, keep their pace, and so does the turner.
+TEST_F(Connections, QueryFloodsLeaveTheFrameItsTurn) {
+    std::atomic<bool> stop{false}, flooding{false};
+    std::atomic<int> frames{0};
+    std::thread timer([&] {
+        while (!stop) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(8));
+            const frame_turn turn;
+            frames++;
+        }
+    });
+    Client turner;
+    ASSERT_EQ(turner.ask("."), reply(""));
+    std::vector<std::thread> flooders;
+    std::atomic<int> flooders_in{0};
+    for (int i = 0; i < DEFAULT_CLIENT_LIMIT - 1; i++) {
+        flooders.emplace_back([&] {
+            Client f;
+            std::string burst;
+            for (int k = 0; k < 120; k++) burst += "Q T;";
+            bool in = f.ask(".").find("OK") != std::string::npos;
+            flooders_in += in;
+            while (in && !stop) {
+                if (!flooding) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    continue;
+                }
+                f.send(burst);
+                for (int k = 0; k < 120 && in; k++) in = f.line(30000).has_value();
+            }
+        });
+    }
+    ASSERT_TRUE(eventually([&] { return flooders_in == DEFAULT_CLIENT_LIMIT - 1; }));
+    // Frames and answered turns in one second.
+    auto second = [&] {
+        const int frames_before = frames;
+        int turns = 0;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        while (std::chrono::steady_clock::now() < end) turns += turner.ask("T L 1") == reply("");
+        return std::pair{frames - frames_before, turns};
+    };
+    const auto [quiet_frames, quiet_turns] = second();
+    flooding = true;
+    const auto [flood_frames, flood_turns] = second();
+    stop = true;
+    for (auto &t : flooders) t.join();
+    timer.join();
+    EXPECT_GT(quiet_turns, quiet_frames / 2);
+    EXPECT_GT(flood_frames, quiet_frames / 2);
+    EXPECT_GT(flood_turns, flood_frames / 2);
 }
 
 // A client whose turtle stands at the centre facing east, in a fresh frame.
@@ -331,14 +446,16 @@ TEST_F(Hostile, NoClientLocksTheArenaOut) {
 
     ASSERT_TRUE(eventually([] { return locked([] { return nclient; }) == 0; }));
     std::vector<std::unique_ptr<FramedClient>> burst;
-    for (int i = 0; i < MAX_CLIENT + 5; i++) burst.push_back(std::make_unique<FramedClient>());
+    for (int i = 0; i < DEFAULT_CLIENT_LIMIT + 5; i++) {
+        burst.push_back(std::make_unique<FramedClient>());
+    }
     int served = 0;
     for (auto &c : burst) {
         c->send("Q T\n");
         served += c->replies(1) == 1;
     }
-    EXPECT_EQ(served, MAX_CLIENT);
-    burst.resize(MAX_CLIENT);
+    EXPECT_EQ(served, DEFAULT_CLIENT_LIMIT);
+    burst.resize(DEFAULT_CLIENT_LIMIT);
 
     // The whole table leaves and a newcomer arrives before the server's next look: the server
     // is held in a batch (a command waiting, the lock taken) while they do.

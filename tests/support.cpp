@@ -93,10 +93,7 @@ bool eventually(const std::function<bool()> &done, const std::function<void()> &
     return true;
 }
 
-void server_frame() {
-    rendering_started();
-    rendering_is_done();
-}
+void server_frame() { const frame_turn turn; }
 
 std::string reply(const std::string &payload, bool ok, unsigned events) {
     return payload + (payload.empty() ? "" : " ") + (ok ? "OK @ " : "ERR @ ") +

@@ -80,6 +80,10 @@ TEST(Commands, EveryCommandReachesItsOperation) {
         {"y + 4", true, masked(false)},
         {"I 3", true, team(3)},
         {"I 7", true, team(3)},
+        {"I 4294967297", true, team(3)},  // no number wraps through its narrowing
+        {"I -4294967295", true, team(3)},
+        {"Y - 4294967300", true, masked(false)},
+        {"Y - -4", true, masked(false)},
         {"U hello there", true, [] { return std::string(teams[3].msg) == "hello there"; }},
         {"C F", true, [&] { return !turtle_field_is_cleared && ttl[1].status != 0; }},
         {"c a", true, [&] { return ttl[1].status == 0; }},
@@ -118,9 +122,14 @@ TEST(Commands, QueriesTheirPayloadsAndEvents) {
                                                              {"Q F", "0 0"},
                                                              {"Q W", "0 0 0"},
                                                              {"Q C", "0"},
-                                                             {"Q O", "0"}};
+                                                             {"Q O", "0"},
+                                                             {"Q G", "0 0 0 1"}};
     for (auto [query, payload] : answers) EXPECT_EQ(run(query), reply(payload)) << query;
-    for (const char *query : {"Q Z", "QP", "Q", "Q R 9", "Q R 0", "Q R -1"}) {
+    ASSERT_EQ(run("!"), reply(""));
+    EXPECT_EQ(run("Q G"), reply("1 1 0 1"));  // battle mode bounds the area too
+    ASSERT_EQ(run("! U"), reply(""));
+    for (const char *query : {"Q Z", "QP", "Q", "Q R 9", "Q R 0", "Q R -1", "Q R 4294967297",
+                              "Q R 18446744073709551617"}) {
         EXPECT_EQ(run(query), reply("", false)) << query;
     }
     // A dead turtle's position is refused, and still carries the payload.

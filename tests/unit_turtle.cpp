@@ -42,16 +42,25 @@ TEST(Spawn, RegimesKindsSlotsClearanceAndLimits) {
     ttl[2].status &= ~ST_ALIVE;  // a freed slot is reused first and ntmax stays
     EXPECT_TRUE(generate_turtle(9, 0) == 2 && ntmax == 20);
 
-    reset_world();  // in maze mode: the corner cell, facing east
-    maze_mode = 1;
+    reset_world();  // in maze mode: facing east, the corner cell first, then along its row and
+    maze_mode = 1;  // column, each where a body fits
     srandom(21);
-    for (int n = 0; n < 3; ++n) {
-        ASSERT_EQ(generate_turtle(n, 0), n);
-        expect_spawned(n, Xmin, Ymin, 32.0, 10.0);
-        EXPECT_EQ(ttl[n].heading, 0.0);
-    }
+    ASSERT_EQ(generate_turtle(0, 0), 0);
+    expect_spawned(0, Xmin + 10.0, Ymin + 10.0, 12.0, 10.0);
+    EXPECT_EQ(ttl[0].heading, 0.0);
+    ASSERT_EQ(generate_turtle(1, 0), 1);
+    expect_spawned(1, Xmin + 42.0, Ymin + 10.0, 12.0, 10.0);
     ASSERT_EQ(turtle_generate_doughnut(0), 0);  // doughnuts still use the open regime
-    expect_spawned(3, -245.5, -245.5, 491.0, 20.0);
+    expect_spawned(2, -245.5, -245.5, 491.0, 20.0);
+    for (int round = 0; round < 20; ++round) {  // ten newcomers in a real maze: all come in apart
+        field_set_maze_mode();
+        for (int n = 0; n < 10; ++n) ASSERT_GE(generate_client_turtle(n), 0) << round << " " << n;
+        for (int t = 0; t < ntmax; ++t) {
+            if (!(ttl[t].status & ST_DOUGHNUT)) {
+                EXPECT_GE(dist_to_nn(t), 20.0) << round << " " << t;
+            }
+        }
+    }
 
     reset_world();  // a full table, then no free place
     for (int i = 0; i < NTURTLE; ++i) place(i, -240 + 16.0 * i, 0);
@@ -109,6 +118,18 @@ TEST(Lifecycle, ObjectsResetAndHome) {
     make_zombie(1);
     EXPECT_EQ(turtle_reset(1, 1) + turtle_home(1), 2);
     EXPECT_TRUE(ttl[1].pos[0].x == 40.0 && ttl[1].heading == 30.0);
+    ttl[0].ttl = 1;  // dying
+    EXPECT_EQ(turtle_reset(0, 3) + turtle_home(0), 2);
+
+    // Two turtles sent home stand on one spot, and walk apart.
+    reset_world();
+    place(0, 30, 30, 45);
+    place(1, -40, 10, 90);
+    ASSERT_EQ(turtle_home(0) + turtle_home(1), 0);
+    EXPECT_EQ(turtle_step_forward(0, 10), 0);
+    EXPECT_EQ(turtle_step_forward(1, 5), -1);  // the other now 10 ahead
+    EXPECT_EQ(turtle_step_forward(0, 30), 0);
+    EXPECT_EQ(turtle_step_forward(1, 10), 0);
 }
 
 // The probe: the least contact distance wins, nothing beside or behind stops a step. Steps

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "draw/battle.h"
+#include "draw/floor_readback.h"
 #include "draw/font.h"
 #include "draw/frame.h"
 #include "draw/image_files.h"
@@ -25,6 +26,7 @@
 #include "draw/walls.h"
 #include "world/field.h"
 #include "world/frame_rules.h"
+#include "world/published.h"
 
 namespace {
 
@@ -311,7 +313,7 @@ void keep_freed_memory() {
 void display_frame() {
     // Everything the frame reads of the world, the floor's flags and colour included, is read
     // under the lock.
-    rendering_started();
+    const frame_turn turn;
     set_flat_projection();
     const bool floor_is_fresh = turtle_field_is_cleared != 1;
     if (floor_is_fresh) recreate_floor();
@@ -319,6 +321,7 @@ void display_frame() {
     static frame_report rep;
     field_advance_frame(rep);
     paint_new_work(rep, floor_is_fresh);
+    floor_readback(rep, floor_is_fresh || rep.painted, floor_is_fresh, paint_layer_flipped);
 
     if (floor_is_fresh || rep.painted) paint_generation++;
     draw_scenery();
@@ -340,15 +343,19 @@ void display_frame() {
     if (disp_help) drawHelp();
     if (socket_error_occurred) drawWarming();
     glDisable(GL_DEPTH_TEST);
-    rendering_is_done();
+    publish_frame(&rep);  // before the turn ends, while the lock is held
 }
 
-void display() {
-    display_frame();
+void write_requested_capture() {
     if (!capture_request.empty()) {
         saveImageToPNG(WINDOW_SIZE, WINDOW_SIZE, capture_request.c_str());
         capture_request.clear();
     }
+}
+
+void display() {
+    display_frame();
+    write_requested_capture();
     glutSwapBuffers();
 }
 

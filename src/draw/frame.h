@@ -16,9 +16,14 @@ void timerfunc(int dummy);
 void reshapefunc(int x, int y);
 void menufunc(int value);
 void change_menuitem();
-void display();            // display_frame(), then the capture if one was asked for, then the swap
-void keep_freed_memory();  // start-up: the renderer's freed memory stays for the next frame
-// Everything of one frame up to and including rendering_is_done: the world's rules for the
+void display();  // display_frame(), then the capture if one was asked for, then the swap
+// A frame while the window cannot be seen (covered, minimised, unmapped), when the toolkit
+// draws none: the same frame and capture, off-screen where the GL allows, without a swap.
+void display_hidden();
+void write_requested_capture();  // the capture asked for, from the frame just drawn
+void window_status(int state);   // the toolkit's visibility callback
+void keep_freed_memory();        // start-up: the renderer's freed memory stays for the next frame
+// Everything of one frame, inside its frame_turn: the world's rules for the
 // frame (field_advance_frame), then the drawing of its report.
 void display_frame();
 

@@ -54,7 +54,10 @@ window_copy scenery{"scenery copy failed: drawing the scenery every frame",
                     GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT};
 window_copy paint_layer{"paint layer copy failed: drawing and reading it instead",
                         GL_COLOR_BUFFER_BIT};
-gl_texture scenery_colour;
+window_copy hidden_target{"off-screen frame failed: drawing hidden frames into the window",
+                          GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT};
+gl_texture scenery_colour, hidden_colour;
+GLuint frame_fbo = 0;  // where the frame draws: 0 the window, or hidden_target's buffer
 long restores = 0;
 
 // Errors left by earlier calls, so that the next check sees only its own.
@@ -104,12 +107,12 @@ void create_copy(window_copy &c, const gl_texture &colour) {
 bool blit(window_copy &c, bool to_window) {
     if (!c.usable) return false;
     clear_gl_errors();
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, to_window ? c.fbo.get() : 0);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to_window ? 0 : c.fbo.get());
-    if (!to_window) glReadBuffer(GL_BACK);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, to_window ? c.fbo.get() : frame_fbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to_window ? frame_fbo : c.fbo.get());
+    if (!to_window && frame_fbo == 0) glReadBuffer(GL_BACK);
     glBlitFramebuffer(0, 0, WINDOW_SIZE, WINDOW_SIZE, 0, WINDOW_SIZE, WINDOW_SIZE, 0, c.buffers,
                       GL_NEAREST);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, frame_fbo);
     if (glGetError() == GL_NO_ERROR) return true;
     std::fprintf(stderr, "%s\n", c.what);
     c.usable = false;
@@ -144,3 +147,20 @@ bool paint_layer_take() {
 }
 
 bool paint_layer_put_back() { return blit(paint_layer, true); }
+
+bool hidden_frame_begin() {
+    if (!hidden_target.tried) {
+        hidden_colour = make_window_copy_texture(nullptr);
+        create_copy(hidden_target, hidden_colour);
+        if (!hidden_target.usable) std::fprintf(stderr, "%s\n", hidden_target.what);
+    }
+    if (!hidden_target.usable) return false;
+    frame_fbo = hidden_target.fbo.get();
+    glBindFramebuffer(GL_FRAMEBUFFER, frame_fbo);
+    return true;
+}
+
+void hidden_frame_end() {
+    frame_fbo = 0;
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}

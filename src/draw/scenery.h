@@ -60,3 +60,9 @@ extern std::vector<unsigned char> bg_tex_buffer;
 // return false when the GL cannot; the caller then reads or draws the layer the plain way.
 bool paint_layer_take();
 bool paint_layer_put_back();
+
+// A frame drawn while the window cannot be seen goes to an off-screen buffer of the window's
+// size and formats instead, which the copies above then use in the window's place. False when
+// the GL cannot make one: the frame then draws into the window's back buffer as usual.
+bool hidden_frame_begin();
+void hidden_frame_end();  // the window is the frame's target again

@@ -19,6 +19,18 @@ namespace {
 
 inline constexpr std::size_t BG_TEX_BUFFER_BYTES = 1048576;
 
+// The toolkit draws no frame while the window cannot be seen, and the field stops with it:
+// every client that changed the world would wait for a frame that never comes. The timer
+// draws those frames itself: whenever the window is reported hidden or covered, and whenever
+// the redisplay it asked for at the last tick has not happened.
+bool window_shown = true;
+bool redisplay_pending = false;
+
+void show_frame() {
+    redisplay_pending = false;
+    display();
+}
+
 void create_paint_layer() {
     bg_tex_buffer.assign(BG_TEX_BUFFER_BYTES, 0);  // four bytes a pixel
     bg_textures = make_window_copy_texture(bg_tex_buffer.data());
@@ -53,7 +65,8 @@ void field_open_window(int argc, char **argv) {
     glClearColor(static_cast<float>(bgcol.r), static_cast<float>(bgcol.g),
                  static_cast<float>(bgcol.b), 1.0f);
 
-    glutDisplayFunc(display);
+    glutDisplayFunc(show_frame);
+    glutWindowStatusFunc(window_status);
     glutKeyboardFunc(keyboardfunc);
     glutCreateMenu(menufunc);
     for (const menu_entry &e : field_menu) glutAddMenuEntry(e.title, e.value);
@@ -88,8 +101,24 @@ void timerfunc(int /*dummy*/) {
         menuitem_need_to_change = 0;
     }
     glutTimerFunc(period_ms, timerfunc, 0);
-    glutPostRedisplay();
+    if (window_shown && !redisplay_pending) {
+        redisplay_pending = true;
+        glutPostRedisplay();
+    } else {
+        display_hidden();
+    }
     if (retitle) change_menuitem();
+}
+
+void window_status(int state) {
+    window_shown = state != GLUT_HIDDEN && state != GLUT_FULLY_COVERED;
+}
+
+void display_hidden() {
+    const bool offscreen = hidden_frame_begin();
+    display_frame();
+    write_requested_capture();
+    if (offscreen) hidden_frame_end();
 }
 
 void change_menuitem() {

@@ -4,10 +4,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "world/battle.h"
 #include "world/coins.h"
@@ -48,7 +52,20 @@ void convert_hex2str(const char *hex, char *str) {
     str[out] = '\0';
 }
 
-long integer(const char *token) { return std::strtol(token, nullptr, 10); }
+// A base-10 integer token when it lies within lo..hi (a token that is no number reads as 0);
+// nothing when it lies outside, overflow included, so that no value wraps when narrowed.
+std::optional<long long> integer(const char *token, long long lo, long long hi) {
+    errno = 0;
+    const long long v = std::strtoll(token, nullptr, 10);
+    if (errno == ERANGE || v < lo || v > hi) return std::nullopt;
+    return v;
+}
+
+// An event code, a bit set of 32 bits; any other number changes nothing.
+int change_events(const command_args &a, int (*change)(int, unsigned int)) {
+    const auto code = integer(a.param[2], 0, UINT32_MAX);
+    return code ? change(a.tid, static_cast<unsigned int>(*code)) : 0;
+}
 
 // Every command variant of C ends with a forward step of param1; its result is the reply's.
 int step(const command_args &a) { return turtle_step_forward(a.tid, a.num[0]); }
@@ -117,11 +134,14 @@ const command_row COMMANDS[] = {
     {'N', ANY_SUB, FREE, 1, 0, name_hex},
     {'U', ANY_SUB, FREE, 1, 0, [](A a) { return turtle_broadcast_message(a.tid, a.rest); }},
     {'I', ANY_SUB, FREE, 1, 0,
-     [](A a) { return turtle_set_team(a.tid, static_cast<int>(integer(a.param[1]))), 0; }},
-    {'Y', '+', FREE, 1, 0,
-     [](A a) { return turtle_enable_event(a.tid, static_cast<unsigned>(integer(a.param[2]))); }},
-    {'Y', '-', FREE, 1, 0,
-     [](A a) { return turtle_disable_event(a.tid, static_cast<unsigned>(integer(a.param[2]))); }},
+     [](A a) {
+         if (const auto team = integer(a.param[1], INT_MIN, INT_MAX)) {
+             turtle_set_team(a.tid, static_cast<int>(*team));
+         }
+         return 0;
+     }},
+    {'Y', '+', FREE, 1, 0, [](A a) { return change_events(a, turtle_enable_event); }},
+    {'Y', '-', FREE, 1, 0, [](A a) { return change_events(a, turtle_disable_event); }},
     {'Y', ANY_SUB, FREE, 1, 0, [](A) { return 0; }},
     {'E', ANY_SUB, FREE, 1, 1, [](A a) { return turtle_finder_range(a.tid, a.num[0]); }},
     {'X', ANY_SUB, FREE, 1, 0, [](A a) { return turtle_fire(a.tid); }},
@@ -230,6 +250,12 @@ const query_row QUERIES[] = {
          std::snprintf(out, n, "%u %s", time, text);
          return status;
      }},
+    {'G', 0,
+     [](int, int, P out, int n) {
+         std::snprintf(out, n, "%d %d %d %d", battle_mode != 0, bounded_area_mode != 0,
+                       maze_mode != 0, private_mode.load() != 0);
+         return 0;
+     }},
 };
 
 // The token at p after its leading spaces, and where the next one may start.
@@ -252,11 +278,11 @@ command_result ask_query(const command_args &a) {
     const char letter = upper(a.param[1][0]);
     for (const query_row &q : QUERIES) {
         if (q.letter != letter) continue;
-        long index = 1;
-        if (q.targets > 0 && a.param[2][0] != '\0') index = integer(a.param[2]);
-        if (q.targets > 0 && (index < 1 || index > q.targets)) return r;
+        std::optional<long long> index = 1;
+        if (q.targets > 0 && a.param[2][0] != '\0') index = integer(a.param[2], 1, q.targets);
+        if (!index) return r;
         r.query = &q;
-        r.index = static_cast<int>(index) - 1;
+        r.index = static_cast<int>(*index) - 1;
         r.status = 0;
         return r;
     }
@@ -274,7 +300,18 @@ const command_row *find_command(const char *text) {
     return find_row(letter, upper(token_at(p)[0]));
 }
 
-command_result parse_message_for(int cl, int tid, const char *text) {
+bool field_wide(const command_row &row) {
+    switch (row.letter) {
+    case 'H':
+    case 'R':
+    case '!': return true;
+    case 'C': return row.sub == 'A' || row.sub == 'F';
+    case 'O': return row.sub == 'X';
+    default: return false;
+    }
+}
+
+command_result parse_message_for(int cl, int tid, const char *text, bool may_change_field) {
     command_args a{cl, tid, {}, "", {}};
     const char *p = text;
     a.param[0] = token_at(p);
@@ -282,12 +319,14 @@ command_result parse_message_for(int cl, int tid, const char *text) {
     for (int t = 1; t < 4; t++) a.param[t] = token_at(p);
     command_result r;
     const command_row *row = find_row(upper(a.param[0][0]), upper(a.param[1][0]));
-    if (row == nullptr) return r;
+    if (row == nullptr || (!may_change_field && field_wide(*row))) return r;
     for (int i = 0; i < row->numbers; i++) {
         a.num[i] = std::strtod(a.param[row->first_number + i], nullptr);
         if (!std::isfinite(a.num[i])) return r;
     }
     r.paced = row->paced;
+    // A dying turtle's countdown runs to its end: only questions are answered meanwhile.
+    if (row->op != nullptr && row->letter != '.' && turtle_is_dying(tid)) return r;
     if (row->op == nullptr) {
         command_result q = ask_query(a);
         q.paced = r.paced;
@@ -311,8 +350,8 @@ std::string answer_back(int tid, const command_result &result) {
     return std::string(line, std::min(n, REPLY_SIZE - 1));
 }
 
-std::string execute_command(int cl, int tid, const char *text, bool *paced) {
-    const command_result r = parse_message_for(cl, tid, text);
+std::string execute_command(int cl, int tid, const char *text, bool *paced, bool may_change_field) {
+    const command_result r = parse_message_for(cl, tid, text, may_change_field);
     if (paced != nullptr) *paced = r.paced;
     return answer_back(tid, r);
 }

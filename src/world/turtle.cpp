@@ -12,9 +12,9 @@
 namespace {
 
 inline constexpr int SPAWN_CANDIDATES = 20;
-inline constexpr double MAZE_CELL = 32.0;             // spawn cell width in maze mode
-inline constexpr double MAZE_SPAWN_CLEARANCE = 10.0;  // from slots and walls
-inline constexpr double OPEN_SPAWN_SPREAD = 491.0;    // spawn within +-245.5
+inline constexpr double MAZE_CELL = 32.0;           // spawn cell width in maze mode
+inline constexpr double MAZE_SPAWN_WALL = 10.0;     // body radius: from the cell's sides
+inline constexpr double OPEN_SPAWN_SPREAD = 491.0;  // spawn within +-245.5
 inline constexpr double OPEN_SPAWN_CLEARANCE = 20.0;
 inline constexpr double OPEN_SPAWN_HEADING_SPREAD = 180.0;  // degrees, -90..90
 inline constexpr double OBJECT_CLEARANCE = 20.0;            // set_object_at refuses at or below
@@ -75,6 +75,27 @@ int obstacle_kind(const turtle &t) {
 
 bool outside_bounds(double x, double y) { return x < Xmin || x > Xmax || y < Ymin || y > Ymax; }
 
+// A newcomer's place in maze mode: candidates only where a body fits in a cell (MAZE_SPAWN_WALL
+// from its sides, CONTACT_DISTANCE from every other centre), first in the corner cell, then in
+// the cells along the bottom row and the left column, nearest first. False when none has room.
+bool find_maze_place(double *x, double *y) {
+    const int cells = static_cast<int>((Xmax - Xmin) / MAZE_CELL);
+    for (int n = 0; n < 2 * cells - 1; ++n) {
+        const int along = (n + 1) / 2;  // 0, 1, 1, 2, 2, ...: cell (along, 0) or (0, along)
+        const double cx = Xmin + MAZE_CELL * (n % 2 == 1 ? along : 0);
+        const double cy = Ymin + MAZE_CELL * (n % 2 == 0 ? along : 0);
+        for (int k = 0; k < SPAWN_CANDIDATES; ++k) {
+            *x = cx + MAZE_SPAWN_WALL + (MAZE_CELL - 2 * MAZE_SPAWN_WALL) * drand();
+            *y = cy + MAZE_SPAWN_WALL + (MAZE_CELL - 2 * MAZE_SPAWN_WALL) * drand();
+            if (dist_to_nn_from(-1, *x, *y) >= CONTACT_DISTANCE &&
+                dist_to_wall_from(*x, *y) >= MAZE_SPAWN_WALL) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 // ---- Lifecycle and spawning ----
@@ -111,28 +132,28 @@ int generate_turtle(int cl, unsigned int type) {
     if (slot < 0) {
         return -1;
     }
-    bool maze_regime = maze_mode != 0 && (type & ST_DOUGHNUT) == 0;
-    for (int k = 0; k < SPAWN_CANDIDATES; ++k) {
-        double x, y, clearance;
-        if (maze_regime) {
-            x = Xmin + MAZE_CELL * drand();
-            y = Ymin + MAZE_CELL * drand();
-            clearance = MAZE_SPAWN_CLEARANCE;
-        } else {
+    double x = 0.0, y = 0.0, heading = 0.0;
+    if (maze_mode != 0 && (type & ST_DOUGHNUT) == 0) {
+        if (!find_maze_place(&x, &y)) {
+            return -1;
+        }
+    } else {
+        bool found = false;
+        for (int k = 0; k < SPAWN_CANDIDATES && !found; ++k) {
             x = OPEN_SPAWN_SPREAD * (drand() - 0.5);
             y = OPEN_SPAWN_SPREAD * (drand() - 0.5);
-            clearance = OPEN_SPAWN_CLEARANCE;
+            found = dist_to_nn_from(-1, x, y) >= OPEN_SPAWN_CLEARANCE &&
+                    dist_to_wall_from(x, y) >= OPEN_SPAWN_CLEARANCE;
         }
-        if (dist_to_nn_from(-1, x, y) < clearance || dist_to_wall_from(x, y) < clearance) {
-            continue;
+        if (!found) {
+            return -1;
         }
-        double heading = maze_regime ? 0.0 : OPEN_SPAWN_HEADING_SPREAD * (drand() - 0.5);
-        init_turtle(slot, cl, x, y, heading);
-        ttl[slot].status |= type;
-        extend_ntmax(slot);
-        return slot;
+        heading = OPEN_SPAWN_HEADING_SPREAD * (drand() - 0.5);
     }
-    return -1;
+    init_turtle(slot, cl, x, y, heading);
+    ttl[slot].status |= type;
+    extend_ntmax(slot);
+    return slot;
 }
 
 int turtle_generate_doughnut(int tid) {
@@ -192,8 +213,10 @@ int generate_client_turtle(int cl) {
     return generate_turtle(cl, 0);
 }
 
+bool turtle_is_dying(int tid) { return valid_tid(tid) && alive(ttl[tid]) && ttl[tid].ttl > 0; }
+
 int turtle_reset(int tid, int cid) {
-    if (!valid_tid(tid) || battle_mode || (ttl[tid].status & ST_ZOMBIE)) {
+    if (!valid_tid(tid) || battle_mode || (ttl[tid].status & ST_ZOMBIE) || turtle_is_dying(tid)) {
         return 1;
     }
     if (cid == ttl[tid].cid) {
@@ -203,7 +226,7 @@ int turtle_reset(int tid, int cid) {
 }
 
 int turtle_home(int tid) {
-    if (!valid_tid(tid) || battle_mode || (ttl[tid].status & ST_ZOMBIE)) {
+    if (!valid_tid(tid) || battle_mode || (ttl[tid].status & ST_ZOMBIE) || turtle_is_dying(tid)) {
         return 1;
     }
     ttl[tid].pos.fill({0.0, 0.0});
@@ -383,6 +406,9 @@ int check_how_far_it_can_go(int tid, double dist_to_go, double *dist_possible, i
         }
         double cx = ttl[i].pos[0].x;
         double cy = ttl[i].pos[0].y;
+        if (cx == x0 && cy == y0) {
+            continue;  // two bodies on one spot (both sent home) could otherwise never part
+        }
         double fx, fy, h;
         dist_halfline_to_point(x0, y0, x1, y1, cx, cy, &fx, &fy, &h);
         if (!(h <= CONTACT_DISTANCE)) {

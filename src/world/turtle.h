@@ -22,8 +22,9 @@ void make_zombie(int tid);
 // A new client's turtle: generate_turtle(cl, 0), but when every slot is in use, the zombie
 // whose client left first gives up its slot for it. -1 when no slot can be had.
 int generate_client_turtle(int cl);
-int turtle_reset(int tid, int cid);                   // 1 refused (battle, zombie), else 0
-int turtle_home(int tid);                             // 1 refused (battle, zombie), else 0
+bool turtle_is_dying(int tid);                        // live, its dying countdown running
+int turtle_reset(int tid, int cid);                   // 1 refused (battle, zombie, dying), else 0
+int turtle_home(int tid);                             // 1 refused (battle, zombie, dying), else 0
 double dist_to_nn_from(int tid, double x, double y);  // to the nearest live slot but tid;
                                                       // 1.844674352395373e19 when none
 double dist_to_nn(int tid);

@@ -47,12 +47,40 @@ void disconnect_client_for(int tid, int cl) {
     if (links.disconnect != nullptr) links.disconnect(tid, cl);
 }
 
-void rendering_started() { frame_rendering_mutex.lock(); }
+namespace {
+
+std::atomic<int> frames_waiting{0};
+std::atomic<uint64_t> frame_turns_taken{0};
+
+void rendering_started() {
+    frames_waiting.fetch_add(1);
+    frame_rendering_mutex.lock();
+    frames_waiting.fetch_sub(1);
+    frame_turns_taken.fetch_add(1);
+    frame_turns_taken.notify_all();
+}
 
 void rendering_is_done() {
     if (links.frame_done != nullptr) links.frame_done();
     frame_rendering_mutex.unlock();
     if (links.wake != nullptr) links.wake();
+}
+
+}  // namespace
+
+frame_turn::frame_turn() { rendering_started(); }
+frame_turn::~frame_turn() { rendering_is_done(); }
+
+bool frame_is_waiting() { return frames_waiting.load(std::memory_order_relaxed) > 0; }
+
+bool let_frame_in(std::unique_lock<std::mutex> &lock) {
+    if (frames_waiting.load() == 0) return false;
+    // Read under the lock: the waiting frame cannot have counted its turn yet.
+    const uint64_t taken = frame_turns_taken.load();
+    lock.unlock();
+    frame_turns_taken.wait(taken);
+    lock.lock();
+    return true;
 }
 
 // ---- World model ----

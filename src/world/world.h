@@ -4,9 +4,10 @@
 // The lock rule: every read and write of the state declared here (and of the client table
 // and the painter's state) happens with frame_rendering_mutex held, except what is declared
 // std::atomic. Holders: the command server thread while it spawns a client's turtle or
-// executes a batch, the frame from rendering_started to rendering_is_done, key and menu
-// actions, the timer's look at the turtle table, and the HTTP threads while they copy what
-// they format. Nobody blocks on a socket while holding it.
+// executes a batch, the frame through its frame_turn, key and menu actions, and the timer's
+// look at the turtle table. The HTTP threads read the frames published at the end of each
+// frame (published.h) instead; they take the lock only before the first one (tests without a
+// frame loop). Nobody blocks on a socket while holding it.
 //
 // Nothing in world/ calls GL or GLUT: drawing reads the world, never the other way round.
 #pragma once
@@ -167,10 +168,22 @@ void init_teaminfo();
 void refresh_teaminfo();  // clears every board's posting lock; once per frame
 
 // ---- Frames and the links to the command server (world.cpp) ---------------------------------
-// The frame brackets its work with these. rendering_is_done calls the frame-end link (the
-// server's pacing reset) while still holding the lock, then unlocks and calls the wake link.
-void rendering_started();  // locks frame_rendering_mutex
-void rendering_is_done();
+// A frame holds the lock through a frame_turn: it announces itself before taking the lock, and
+// the command server, which may hold the lock through long runs of commands, hands it over to
+// an announced frame between two commands (let_frame_in). A plain mutex would not do that by
+// itself: the thread that releases it usually takes it straight back.
+class frame_turn {
+public:
+    frame_turn();   // rendering_started: announces the frame, then locks frame_rendering_mutex
+    ~frame_turn();  // rendering_is_done: the frame-end link, unlock, then the wake link
+    frame_turn(const frame_turn &) = delete;
+    frame_turn &operator=(const frame_turn &) = delete;
+};
+bool frame_is_waiting();  // some frame_turn is waiting for the lock; any thread
+// The caller holds frame_rendering_mutex through `lock`. When a frame is waiting, releases the
+// lock until that frame has taken it, then takes it back (so after the frame ended) and returns
+// true; otherwise returns false at once, the lock held throughout.
+bool let_frame_in(std::unique_lock<std::mutex> &lock);
 // The server registers these at start; until then they are no-ops. The world calls
 // disconnect_client_for when a client's turtle dies or all are killed; the link marks the
 // client for closing at the server's next pass. Caller holds the lock.

@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ::fcntl(mine, F_SETFL, O_NONBLOCK);
     const int cl = adopt_client(sv[1]);
     if (cl < 0) fail("no slot", "");
-    const int server_fd = client_tab[cl].socket;
+    const int server_fd = client_tab[cl].socket.fd();
 
     // Piece sizes from a generator seeded by the input, so that the same input cuts the same.
     uint32_t seed = 2166136261u;

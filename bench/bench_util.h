@@ -2,27 +2,21 @@
 // statistics they print.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "../tools/loopback.h"
+
 namespace bench {
 
 // A connection to 127.0.0.1:port with Nagle's delay off, or -1 when nobody accepts it.
 inline int try_connect_loopback(int port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+    if (!connect_loopback_socket(fd, port)) {
         close(fd);
         return -1;
     }
@@ -44,9 +38,7 @@ inline int connect_loopback(int port) {
 // A port nobody listens on right now.
 inline int free_port() {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in addr = loopback_address(0);
     socklen_t len = sizeof addr;
     bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
     getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
@@ -57,9 +49,7 @@ inline int free_port() {
 // A socket listening on 127.0.0.1 on a free port, and that port; the program ends on failure.
 inline int listen_loopback(int *port) {
     int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in addr = loopback_address(0);
     socklen_t len = sizeof addr;
     if (bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
         listen(listener, 1) != 0 ||

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <thread>
 
+#include "../tools/loopback.h"
 #include "server/tcpserver.h"
 
 void reset_world() { field_reset_world(); }
@@ -112,13 +113,7 @@ LoopClient::LoopClient(int port, const char *from, int receive_buffer)
     if (port > 0) connect_to(port);
 }
 
-bool LoopClient::connect_to(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return connected = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-}
+bool LoopClient::connect_to(int port) { return connected = connect_loopback_socket(fd, port); }
 
 ssize_t LoopClient::fill(int ms) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

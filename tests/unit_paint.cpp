@@ -13,13 +13,14 @@ protected:
         place(0, 0, 0);
         fill_history(0);
     }
-    // One painting step of turtle 0 as a frame does it, with the per-frame flag reset first:
-    // the pen shape and brush work reported, then nstroke and field_is_painted after it.
-    paint_report step(pen_kind pen, brush_work brush, int nstroke, int painted) {
-        field_is_painted = 0;
+    // One painting step of turtle 0 as a frame does it: the pen shape and brush work
+    // reported, nstroke after it, and whether the report reaches the paint layer.
+    paint_report step(pen_kind pen, brush_work brush, int nstroke, bool painted) {
         paint_report rep = paint_decide(0);
-        EXPECT_EQ(std::tuple(rep.pen.kind, rep.brush, ttl[0].nstroke, field_is_painted),
-                  std::tuple(pen, brush, nstroke, painted));
+        EXPECT_EQ(rep.pen.kind, pen);
+        EXPECT_EQ(rep.brush, brush);
+        EXPECT_EQ(ttl[0].nstroke, nstroke);
+        EXPECT_EQ(rep.paints(), painted);
         return rep;
     }
 };
@@ -32,49 +33,51 @@ TEST_F(PaintState, FreeSlotLinePointFillAndPenDownSpot) {
     t.nstroke = 7;
     std::snprintf(t.msg, sizeof t.msg, "left over");
     ntmax = 4;
-    field_is_painted = 0;
     const paint_report dead = paint_decide(3);
-    EXPECT_FALSE(dead.alive || dead.text || dead.brush != brush_work::none);
-    EXPECT_TRUE(t.status == (ST_PEN_DOWN | ST_BRUSH_MODE | ST_PEN_LIFTED) && t.nstroke == 7 &&
-                std::string(t.msg) == "left over" && field_is_painted == 0);
+    EXPECT_FALSE(dead.alive);
+    EXPECT_FALSE(dead.paints());
+    EXPECT_EQ(t.status, ST_PEN_DOWN | ST_BRUSH_MODE | ST_PEN_LIFTED);
+    EXPECT_EQ(t.nstroke, 7);
+    EXPECT_STREQ(t.msg, "left over");
 
     ttl[0].status |= ST_PEN_DOWN;
-    paint_report rep = step(pen_kind::line, brush_work::none, 1, 1);
+    paint_report rep = step(pen_kind::line, brush_work::none, 1, true);
     // Width[1], from pos[1] in col[2] to pos[0] in col[1].
-    EXPECT_EQ(std::tuple(rep.pen.nvertex, rep.pen.size, rep.pen.vertex[0].x, rep.pen.vertex[0].r,
-                         rep.pen.vertex[1].x, rep.pen.vertex[1].b),
-              std::tuple(2, 2.0, 11.0, 0.2, 1.0, 0.9));
+    EXPECT_EQ(rep.pen.nvertex, 2);
+    EXPECT_EQ(rep.pen.size, 2.0);
+    EXPECT_EQ(std::tuple(rep.pen.vertex[0].x, rep.pen.vertex[0].r), std::tuple(11.0, 0.2));
+    EXPECT_EQ(std::tuple(rep.pen.vertex[1].x, rep.pen.vertex[1].b), std::tuple(1.0, 0.9));
     EXPECT_TRUE(ttl[0].status & ST_PAINTED);
-    step(pen_kind::none, brush_work::none, 1, 0);  // no move since
+    step(pen_kind::none, brush_work::none, 1, false);  // no move since
 
     ttl[0].status |= ST_POINT_MODE;
     ASSERT_EQ(turtle_jump(0, 30, 40), 0);
     ASSERT_EQ(turtle_jump(0, 30, 80), 0);  // two moves in one frame: one step
-    rep = step(pen_kind::point, brush_work::none, 2, 1);
-    EXPECT_TRUE(rep.pen.nvertex == 1 && rep.pen.vertex[0].y == 80.0);
+    rep = step(pen_kind::point, brush_work::none, 2, true);
+    EXPECT_EQ(rep.pen.nvertex, 1);
+    EXPECT_EQ(rep.pen.vertex[0].y, 80.0);
 
     ttl[0].status |= ST_FILL_MODE;  // fill wins over points: nstroke 3, pos[3] to pos[0]
     ASSERT_EQ(turtle_jump(0, 0, 80), 0);
-    rep = step(pen_kind::fill, brush_work::none, 3, 1);
+    rep = step(pen_kind::fill, brush_work::none, 3, true);
     ASSERT_EQ(rep.pen.nvertex, 4);
     for (int i = 0; i < 4; ++i) {
-        EXPECT_TRUE(rep.pen.vertex[i].y == ttl[0].pos[3 - i].y &&
-                    rep.pen.vertex[i].r == ttl[0].col[4 - i].r)
-            << i;
+        EXPECT_EQ(rep.pen.vertex[i].y, ttl[0].pos[3 - i].y) << i;
+        EXPECT_EQ(rep.pen.vertex[i].r, ttl[0].col[4 - i].r) << i;
     }
     ttl[0].nstroke = 40;  // never more than the last six points
     ttl[0].status &= ~ST_PAINTED;
-    EXPECT_EQ(step(pen_kind::fill, brush_work::none, 41, 1).pen.nvertex, 6);
+    EXPECT_EQ(step(pen_kind::fill, brush_work::none, 41, true).pen.nvertex, 6);
 
     // The spot where the pen goes down counts only after a move left unpainted.
     turtle_pen_up(0);
     ASSERT_EQ(turtle_jump(0, 20, 20), 0);  // moved with the pen up: painted bit clear
     turtle_pen_down(0);
     // Nothing to fill yet, but the step counts.
-    EXPECT_EQ(step(pen_kind::fill, brush_work::none, 1, 1).pen.nvertex, 0);
+    EXPECT_EQ(step(pen_kind::fill, brush_work::none, 1, true).pen.nvertex, 0);
     turtle_pen_up(0);
     turtle_pen_down(0);  // painted bit still set: the spot is not a step
-    step(pen_kind::none, brush_work::none, 0, 0);
+    step(pen_kind::none, brush_work::none, 0, false);
 }
 
 // Running steps from the fourth point on, one closing stroke when the pen is lifted; a lift
@@ -83,35 +86,38 @@ TEST_F(PaintState, BrushStepsOneClosingStrokeAndTheMessage) {
     turtle_set_brush(0);
     turtle_pen_down(0);
     for (int n = 1; n <= 3; ++n) {
-        step(pen_kind::none, brush_work::none, n, 0);
+        step(pen_kind::none, brush_work::none, n, false);
         EXPECT_TRUE(ttl[0].status & ST_PAINTED);
         ASSERT_EQ(turtle_jump(0, 25.0 * n, 0), 0);
     }
-    step(pen_kind::none, brush_work::step, 4, 1);
-    step(pen_kind::none, brush_work::none, 4, 0);  // no move, no step
+    step(pen_kind::none, brush_work::step, 4, true);
+    step(pen_kind::none, brush_work::none, 4, false);  // no move, no step
     turtle_pen_up(0);
-    step(pen_kind::none, brush_work::close, 4, 1);
+    step(pen_kind::none, brush_work::close, 4, true);
     EXPECT_FALSE(ttl[0].status & ST_PEN_LIFTED);
-    step(pen_kind::none, brush_work::none, 4, 0);  // closed once only
+    step(pen_kind::none, brush_work::none, 4, false);  // closed once only
 
     turtle_unset_brush(0);
     turtle_pen_down(0);  // on the painted spot: no step
-    step(pen_kind::none, brush_work::none, 0, 0);
+    step(pen_kind::none, brush_work::none, 0, false);
     turtle_pen_up(0);
     ASSERT_EQ(turtle_jump(0, 50, 50), 0);
-    step(pen_kind::none, brush_work::none, 0, 0);
+    step(pen_kind::none, brush_work::none, 0, false);
     EXPECT_TRUE(ttl[0].status & ST_PEN_LIFTED);
     turtle_set_brush(0);
-    step(pen_kind::none, brush_work::close, 0, 1);
+    step(pen_kind::none, brush_work::close, 0, true);
     EXPECT_FALSE(ttl[0].status & ST_PEN_LIFTED);
 
     // The message is printed once, even with the pen up.
     std::string longest(127, 'x');
     ASSERT_EQ(turtle_print_string(0, longest.c_str()), 0);
     ttl[0].col[0] = {0.25, 0.5, 0.75};
-    paint_report rep = step(pen_kind::none, brush_work::none, 0, 1);
-    EXPECT_TRUE(rep.text && rep.msg == longest && rep.msg_col.g == 0.5 && ttl[0].msg[0] == '\0');
-    EXPECT_FALSE(step(pen_kind::none, brush_work::none, 0, 0).text);
+    paint_report rep = step(pen_kind::none, brush_work::none, 0, true);
+    EXPECT_TRUE(rep.text);
+    EXPECT_EQ(rep.msg, longest);
+    EXPECT_EQ(rep.msg_col.g, 0.5);
+    EXPECT_STREQ(ttl[0].msg, "");
+    EXPECT_FALSE(step(pen_kind::none, brush_work::none, 0, false).text);
 }
 
 struct dab {
@@ -130,6 +136,10 @@ bool dab_at(std::size_t k, double x, double y, double tol) {
     return k < dabs.size() && std::fabs(dabs[k].x - x) < tol && std::fabs(dabs[k].y - y) < tol;
 }
 
+// A brush point at (x, y) with size s, and the colours the cases below paint with.
+brush_point bp(double x, double y, double s) { return {{x, y}, s}; }
+constexpr color RED{1, 0, 0}, GREY{0.5, 0.5, 0.5};
+
 class Brush : public ::testing::Test {
 protected:
     void SetUp() override { dabs.clear(); }
@@ -140,69 +150,82 @@ TEST_F(Brush, DabSpacingItsCapShortPiecesAndStyles) {
     EXPECT_EQ(brush_intervals(400.0, 0.5), BRUSH_MAX_INTERVALS);
     EXPECT_EQ(brush_intervals(10.0, NAN), BRUSH_MAX_INTERVALS);
 
-    brushLine(0, 0, 2, 0, 10, 2, 0.2, 0, 0, 0, record);  // upwards: uniform running style
+    brushLine(bp(0, 0, 2), bp(0, 10, 2), {0.2, 0, 0}, 0, record);  // upwards: uniform style
     ASSERT_TRUE(dabs.size() == 100u || dabs.size() == 101u) << dabs.size();
-    EXPECT_TRUE(dab_at(37, 0.0, 3.7, 1e-9) && dabs[37].size == 2.0);
+    EXPECT_TRUE(dab_at(37, 0.0, 3.7, 1e-9));
+    EXPECT_EQ(dabs[37].size, 2.0);
 
     dabs.clear();  // 512 intervals spread wider than a twentieth of the size
-    brushLine(0, -200, 0.5, 0, 200, 0.5, 1, 1, 1, 0, record);
+    brushLine(bp(0, -200, 0.5), bp(0, 200, 0.5), {1, 1, 1}, 0, record);
     ASSERT_LE(dabs.size(), 513u);
     EXPECT_NEAR(dabs[1].y - dabs[0].y, 400.0 / 512, 1e-9);
 
     dabs.clear();  // length 1.077: one dab at the start with the start size
-    brushLine(3, 4, 5, 4, 4.4, 9, 1, 0, 0, 1, record);
+    brushLine(bp(3, 4, 5), bp(4, 4.4, 9), RED, 1, record);
     ASSERT_EQ(dabs.size(), 1u);
-    EXPECT_TRUE(dabs[0].x == 3.0 && dabs[0].size == 5.0);
+    EXPECT_EQ(dabs[0].x, 3.0);
+    EXPECT_EQ(dabs[0].size, 5.0);
 
-    dabs.clear();  // styles by length and direction
+    // Styles by length and direction.
     const double angles[] = {0, 29.9, 30, 89.9, 90, 180, -0.1, -79.9, -80, -180};
     const int closing[] = {7, 7, 2, 2, 3, 3, 4, 4, 5, 5};
     for (int i = 0; i < 10; ++i) EXPECT_EQ(strokeStyle(1.0, 100.0, angles[i], 1), closing[i]);
     // Running strokes: long and forward is waisted; shorter or turned, plain.
-    EXPECT_EQ(std::tuple(strokeStyle(10.0, 2.0, 0.0, 0), strokeStyle(8.0, 2.0, 0.0, 0),
-                         strokeStyle(10.0, 2.0, 30.0, 0)),
-              std::tuple(1, 0, 0));
+    EXPECT_EQ(strokeStyle(10.0, 2.0, 0.0, 0), 1);
+    EXPECT_EQ(strokeStyle(8.0, 2.0, 0.0, 0), 0);
+    EXPECT_EQ(strokeStyle(10.0, 2.0, 30.0, 0), 0);
 
-    brushLine(0, 0, 2, 10, 10, 2, 0, 0, 1, 1, record);  // closing at 45 degrees: 1 - sqrt(t)
+    dabs.clear();  // closing at 45 degrees: 1 - sqrt(t)
+    brushLine(bp(0, 0, 2), bp(10, 10, 2), {0, 0, 1}, 1, record);
     ASSERT_GT(dabs.size(), 100u);
     for (const dab &d : dabs) EXPECT_NEAR(d.size, 2.0 * (1.0 - std::sqrt(d.x / 10.0)), 1e-9);
 }
 
 TEST_F(Brush, CurvesZeroLengthSegmentsAndATurtlesStroke) {
-    drawCurve3(0, 0, 2, 10, 0, 3, 20, 5, 4, 0.5, 0.5, 0.5, record);
+    drawCurve3(bp(0, 0, 2), bp(10, 0, 3), bp(20, 5, 4), GREY, record);
     ASSERT_TRUE(dabs.size() == 100u || dabs.size() == 101u) << dabs.size();
-    EXPECT_TRUE(dab_at(1, 0.15473, -0.02214, 1e-5) && std::fabs(dabs[1].size - 2.01) < 1e-9);
+    EXPECT_TRUE(dab_at(1, 0.15473, -0.02214, 1e-5));
+    EXPECT_NEAR(dabs[1].size, 2.01, 1e-9);
     // Halfway: a quarter of each end and half the control point (7.7639, -1.1180).
     EXPECT_TRUE(dab_at(50, 2.5 + 0.5 * 7.76393, 0.5 * -1.11803, 1e-4));
 
+    dabs.clear();  // leaving (10, 0) along +x towards (20, 5): control point (12.795, 0)
+    drawCurve3asLastStroke(bp(0, 0, 2), bp(10, 0, 3), bp(20, 5, 4), GREY, record);
+    ASSERT_TRUE(dabs.size() == 75u || dabs.size() == 76u) << dabs.size();
+    EXPECT_TRUE(dab_at(0, 10, 0, 1e-9));
+    EXPECT_TRUE(dab_at(37, 13.831072, 1.216889, 1e-5));
+
     dabs.clear();  // a sharp turn (cosine 0) is a straight piece along p0 -> p1
-    drawCurve3(0, 0, 2, 0, 10, 2, -10, 10, 2, 0.5, 0.5, 0.5, record);
+    drawCurve3(bp(0, 0, 2), bp(0, 10, 2), bp(-10, 10, 2), GREY, record);
     EXPECT_TRUE(all_at_x(0));
 
     dabs.clear();  // tangents (20, 5) at p1 and (20, 15) at p2 meet at (15, 3.75)
-    drawCurve4(-10, -5, 2, 0, 0, 2, 10, 0, 2, 20, 15, 2, 1, 1, 0, record);
-    EXPECT_TRUE(dabs.size() >= 100 && dab_at(50, 0.5 * 15 + 0.25 * 10, 0.5 * 3.75, 1e-9));
+    drawCurve4(bp(-10, -5, 2), bp(0, 0, 2), bp(10, 0, 2), bp(20, 15, 2), {1, 1, 0}, record);
+    ASSERT_GE(dabs.size(), 100u);
+    EXPECT_TRUE(dab_at(50, 0.5 * 15 + 0.25 * 10, 0.5 * 3.75, 1e-9));
 
     // Zero-length segments paint straight pieces, without NaN.
     dabs.clear();
-    drawCurve3(0, 0, 2, 0, 10, 3, 0, 10, 4, 1, 0, 0, record);  // p1 = p2
-    EXPECT_TRUE(dabs.size() >= 100 && all_at_x(0)) << dabs.size();
+    drawCurve3(bp(0, 0, 2), bp(0, 10, 3), bp(0, 10, 4), RED, record);  // p1 = p2
+    EXPECT_GE(dabs.size(), 100u);
+    EXPECT_TRUE(all_at_x(0));
     dabs.clear();  // p0 = p1 in the closing curve: straight from p1 to p2
-    drawCurve3asLastStroke(5, 5, 2, 5, 5, 2, 5, 15, 2, 1, 0, 0, record);
-    EXPECT_TRUE(dabs.size() >= 100 && all_at_x(5)) << dabs.size();
+    drawCurve3asLastStroke(bp(5, 5, 2), bp(5, 5, 2), bp(5, 15, 2), RED, record);
+    EXPECT_GE(dabs.size(), 100u);
+    EXPECT_TRUE(all_at_x(5));
 
     // Every coincidence of consecutive points, in the running and the closing strokes.
     for (int mask = 0; mask < 8; ++mask) {
-        double x[4] = {0, 10, 10, 20}, y[4] = {0, 0, 10, 10};
+        std::array<brush_point, 4> p{bp(0, 0, 2), bp(10, 0, 2), bp(10, 10, 2), bp(20, 10, 2)};
         for (int i = 0; i < 3; ++i) {
-            if (mask & (1 << i)) x[i + 1] = x[i], y[i + 1] = y[i];
+            if (mask & (1 << i)) p[i + 1] = p[i];
         }
         dabs.clear();
-        drawCurve4(x[0], y[0], 2, x[1], y[1], 2, x[2], y[2], 2, x[3], y[3], 2, 1, 0, 0, record);
+        drawCurve4(p[0], p[1], p[2], p[3], RED, record);
         EXPECT_FALSE(dabs.empty()) << mask;
-        brushLine3(x[0], y[0], 2, x[1], y[1], 2, x[2], y[2], 2, x[3], y[3], 2, 1, 0, 0, record);
-        brushLine2(x[0], y[0], 2, x[1], y[1], 2, x[2], y[2], 2, 1, 0, 0, record);
-        brushLine(NAN, 0, 2, 10, 0, 2, 1, 0, 0, 0, record);  // never reaches the sink
+        brushLine3(p[0], p[1], p[2], p[3], RED, record);
+        brushLine2(p[0], p[1], p[2], RED, record);
+        brushLine(bp(NAN, 0, 2), bp(10, 0, 2), RED, 0, record);  // never reaches the sink
         auto finite = [](const dab &d) { return std::isfinite(d.x + d.y + d.size); };
         EXPECT_TRUE(std::all_of(dabs.begin(), dabs.end(), finite)) << mask;
     }
@@ -210,25 +233,36 @@ TEST_F(Brush, CurvesZeroLengthSegmentsAndATurtlesStroke) {
     // Which history points and colour a running step (from nstroke 4) and the closing stroke use.
     place(0, 0, 0);
     fill_history(0);
-    turtle &t = ttl[0];
+    brush_history h = brush_history_of(ttl[0]);
     const struct {
         int nstroke, last_stroke, first_point, colour;
     } cases[] = {{4, 0, 3, 4}, {9, 0, 3, 4}, {5, 1, 3, 4}, {3, 1, 2, 3},
                  {2, 1, 1, 2}, {3, 0, -1, 0}};  // the last: no running step before nstroke 4
     for (const auto &e : cases) {
         dabs.clear();
-        t.nstroke = e.nstroke;
-        paint_by_brush(0, e.last_stroke, record);
+        h.nstroke = e.nstroke;
+        paint_by_brush(h, e.last_stroke, record);
         if (e.first_point < 0) {
             EXPECT_TRUE(dabs.empty());
             continue;
         }
         ASSERT_FALSE(dabs.empty()) << e.nstroke;
-        EXPECT_TRUE(dabs.front().x == t.pos[e.first_point].x &&
-                    dabs.front().r == t.col[e.colour].r &&
-                    std::fabs(dabs.back().x - t.pos[e.last_stroke ? 0 : 2].x) < 1.0)
-            << e.nstroke;
+        EXPECT_EQ(dabs.front().x, h.pos[e.first_point].x) << e.nstroke;
+        EXPECT_EQ(dabs.front().r, h.col[e.colour].r) << e.nstroke;
+        EXPECT_NEAR(dabs.back().x, h.pos[e.last_stroke ? 0 : 2].x, 1.0) << e.nstroke;
     }
+}
+
+// The brush work's history is the turtle's as it was decided, not as it stands when drawn.
+TEST_F(PaintState, TheBrushReportCarriesItsHistory) {
+    turtle_set_brush(0);
+    ttl[0].status |= ST_PEN_DOWN;
+    ttl[0].nstroke = 5;
+    const paint_report rep = paint_decide(0);
+    ASSERT_EQ(rep.brush, brush_work::step);
+    EXPECT_EQ(rep.stroke.nstroke, 6);
+    EXPECT_EQ(rep.stroke.pos, ttl[0].pos);
+    EXPECT_EQ(rep.stroke.width, ttl[0].width);
 }
 
 }  // namespace

@@ -10,9 +10,8 @@ if ! command -v clang++ >/dev/null; then
     echo "fuzz: clang++ not found, fuzz targets skipped"
     exit 0
 fi
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DKELPMOOR_FUZZ=ON -DKELPMOOR_TESTS=OFF >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target fuzz_commands fuzz_http
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j"$(nproc)"
 for target in commands http; do
     work="build-fuzz/corpus/$target"
     mkdir -p "$work"

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "draw/gl_objects.h"
 #include "draw/scenery.h"
 
 namespace {
@@ -25,7 +26,7 @@ constexpr double TEXT_ABOVE = 14.0, TEXT_BELOW = 5.0;  // pixels around the text
 floor_rect dirty;
 bool whole_due = true;  // the viewers have nothing yet
 clock_type::time_point last_read;
-GLuint read_fbo = 0;
+gl_framebuffer read_fbo;
 bool fbo_tried = false, fbo_usable = false;
 constexpr std::size_t KEPT_TIMES = 4096;
 std::vector<double> step_times, read_times;
@@ -69,10 +70,10 @@ void record_dab(double x, double y, double size, double, double, double) {
 
 bool make_fbo() {
     fbo_tried = true;
-    glGenFramebuffers(1, &read_fbo);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, read_fbo);
-    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, bg_textures,
-                           0);
+    read_fbo = gl_framebuffer::generate();
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, read_fbo.get());
+    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
+                           bg_textures.get(), 0);
     fbo_usable = glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
     glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
     return fbo_usable;
@@ -88,12 +89,12 @@ floor_patch read_rect(const floor_rect &r, bool flipped) {
     // A flipped layer's texture rows run top down as the picture's do; a plain one's bottom up.
     const int first_row = flipped ? r.y : FLOOR_SIDE - r.y - r.h;
     if ((fbo_tried || make_fbo()) && fbo_usable) {
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, read_fbo);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, read_fbo.get());
         glReadPixels(r.x, first_row, r.w, r.h, GL_RGB, GL_UNSIGNED_BYTE, p.rgb.data());
         glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
     } else {
         std::vector<unsigned char> all(static_cast<std::size_t>(FLOOR_SIDE) * FLOOR_SIDE * 3);
-        glBindTexture(GL_TEXTURE_2D, bg_textures);
+        glBindTexture(GL_TEXTURE_2D, bg_textures.get());
         glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, all.data());
         glBindTexture(GL_TEXTURE_2D, 0);
         for (int i = 0; i < r.h; i++) {
@@ -123,7 +124,7 @@ floor_rect paint_report_bounds(const paint_report &rep) {
     }
     if (rep.brush != brush_work::none) {
         dab_box = {};
-        paint_by_brush(rep.tid, rep.brush == brush_work::close ? 1 : 0, record_dab);
+        paint_by_brush(rep.stroke, rep.brush == brush_work::close ? 1 : 0, record_dab);
         box.bad = box.bad || dab_box.bad;
         if (dab_box.x0 <= dab_box.x1) {
             box.add(dab_box.x0, dab_box.y0, 0.0);

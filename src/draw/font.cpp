@@ -2,6 +2,8 @@
 // and text drawn from it as textured quads, alone or in batches.
 #include "draw/font.h"
 
+#include "draw/gl_objects.h"
+
 // Off-screen buffers for the glyph atlas are core functions beyond the 1.x headers.
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/freeglut.h>
@@ -34,7 +36,7 @@ struct glyph {
 struct font_atlas {
     void *font = nullptr;
     bool built = false;
-    GLuint texture = 0;  // 0 when the atlas could not be made
+    gl_texture texture;  // empty when the atlas could not be made
     std::array<glyph, NGLYPH> glyphs{};
 };
 
@@ -43,17 +45,10 @@ struct font_atlas {
 bool render_glyph_cells(void *font, std::vector<unsigned char> &pixels) {
     GLint previous_fbo = 0;
     glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previous_fbo);
-    GLuint colour = 0, fbo = 0;
-    glGenTextures(1, &colour);
-    glBindTexture(GL_TEXTURE_2D, colour);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, ATLAS_SIZE, ATLAS_SIZE, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 nullptr);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glGenFramebuffers(1, &fbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colour, 0);
+    const gl_texture colour = make_texture(GL_RGBA8, ATLAS_SIZE, ATLAS_SIZE, GL_RGBA, nullptr);
+    const gl_framebuffer fbo = gl_framebuffer::generate();
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo.get());
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colour.get(), 0);
     const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
     if (complete) {
         glPushAttrib(GL_ALL_ATTRIB_BITS);
@@ -80,8 +75,6 @@ bool render_glyph_cells(void *font, std::vector<unsigned char> &pixels) {
         glPopAttrib();
     }
     glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previous_fbo));
-    glDeleteFramebuffers(1, &fbo);
-    glDeleteTextures(1, &colour);
     return complete;
 }
 
@@ -115,18 +108,7 @@ void build_atlas(font_atlas &a) {
     std::vector<unsigned char> pixels;
     if (!render_glyph_cells(a.font, pixels) || !measure_glyphs(a.font, pixels, a)) return;
     for (unsigned char &p : pixels) p = p != 0 ? 255 : 0;
-    glGenTextures(1, &a.texture);
-    glBindTexture(GL_TEXTURE_2D, a.texture);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA8, ATLAS_SIZE, ATLAS_SIZE, 0, GL_ALPHA, GL_UNSIGNED_BYTE,
-                 pixels.data());
-    glPopClientAttrib();
-    glBindTexture(GL_TEXTURE_2D, 0);
+    a.texture = make_texture(GL_ALPHA8, ATLAS_SIZE, ATLAS_SIZE, GL_ALPHA, pixels.data(), true);
 }
 
 // The atlas of one of the toolkit's fonts, built on first use; nullptr when there is none.
@@ -136,7 +118,7 @@ const font_atlas *atlas_of(void *fontname) {
         if (a.font == nullptr) a.font = fontname;
         if (a.font != fontname) continue;
         if (!a.built) build_atlas(a);
-        return a.texture != 0 ? &a : nullptr;
+        return a.texture.get() != 0 ? &a : nullptr;
     }
     return nullptr;
 }
@@ -166,7 +148,7 @@ int glyph_quads_of(const font_atlas &a, const GLfloat raster[4], const GLfloat c
     for (const char *p = str; *p != '\0'; p++) {
         const glyph &g = a.glyphs[static_cast<unsigned char>(*p)];
         if (g.w > 0) {
-            glyph_quad q{a.texture,
+            glyph_quad q{a.texture.get(),
                          {colour[0], colour[1], colour[2], colour[3]},
                          0,
                          0,

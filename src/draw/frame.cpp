@@ -70,7 +70,7 @@ void restore_paint_layer() {
     glLoadIdentity();
     gluOrtho2D(0.0, 1.0, 0.0, 1.0);
     glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, bg_textures);
+    glBindTexture(GL_TEXTURE_2D, bg_textures.get());
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     glBegin(GL_QUADS);
     glTexCoord2d(0.0, layer_t(0.0));
@@ -95,15 +95,13 @@ void recreate_floor() {
     glClear(GL_COLOR_BUFFER_BIT);
     if (battle_mode) drawBackground();
     turtle_field_is_cleared = 1;
-    field_is_painted = 1;
 }
 
 void save_paint_layer() {
     paint_layer_flipped = paint_layer_take();
     if (paint_layer_flipped) return;
-    glBindTexture(GL_TEXTURE_2D, bg_textures);
+    glBindTexture(GL_TEXTURE_2D, bg_textures.get());
     glReadBuffer(GL_BACK);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glCopyTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, 0, 0, WINDOW_SIZE, WINDOW_SIZE, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
 }
@@ -113,15 +111,7 @@ void save_paint_layer() {
 // clears the back buffer afterwards anyway and a full-window quad is dear in a software
 // renderer.
 void paint_new_work(const frame_report &rep, bool floor_is_fresh) {
-    if (!field_is_painted) {
-        // The materials the painter leaves behind whenever a turtle lives, which the bodies'
-        // emission relies on.
-        if (rep.any_alive) {
-            set_material(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, 0.0f, 0.0f, 0.0f, 0.0f);
-            set_material(GL_FRONT, GL_EMISSION, 0.0f, 0.0f, 0.0f, 0.0f);
-        }
-        return;
-    }
+    if (!floor_is_fresh && !rep.painted) return;
     if (!floor_is_fresh) restore_paint_layer();
     for (int t = 0; t < rep.npaint; t++) draw_paint_report(rep.paint[t]);
     save_paint_layer();
@@ -150,7 +140,7 @@ void draw_floor() {
     glEnable(GL_CULL_FACE);
     glCullFace(GL_BACK);
     glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, bg_textures);
+    glBindTexture(GL_TEXTURE_2D, bg_textures.get());
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     glBegin(GL_QUADS);
     glNormal3d(0.0, 0.0, 1.0);
@@ -170,6 +160,7 @@ void draw_floor() {
 
 // The coins of the scenery key on the field in ascending order, so the newest lies on top.
 void draw_coins(const scenery_key &key) {
+    static std::array<int, NCOIN> coin_list;  // order -> coin index, or -1
     coin_list.fill(-1);
     for (int c = 0; c < key.ncoin; c++) {
         if (!(key.coins[c].status & COIN_ON_FIELD)) continue;
@@ -284,7 +275,6 @@ void draw_scenery() {
     if (rendering && cache_valid && key_now == key_cached && scenery_cache_restore()) {
         set_depth_test();
         set_camera(key_now);
-        if (key_now.battle_mode) set_wall_material();  // the state draw_walls leaves behind
         glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
         return;
     }
@@ -324,7 +314,6 @@ void display_frame() {
     // Everything the frame reads of the world, the floor's flags and colour included, is read
     // under the lock.
     const frame_turn turn;
-    field_is_painted = 0;
     set_flat_projection();
     const bool floor_is_fresh = turtle_field_is_cleared != 1;
     if (floor_is_fresh) recreate_floor();
@@ -332,11 +321,11 @@ void display_frame() {
     static frame_report rep;
     field_advance_frame(rep);
     paint_new_work(rep, floor_is_fresh);
-    floor_readback(rep, field_is_painted != 0, floor_is_fresh, paint_layer_flipped);
+    floor_readback(rep, floor_is_fresh || rep.painted, floor_is_fresh, paint_layer_flipped);
     // The viewers' copy is taken as soon as the rules have run, not after the drawing.
     publish_frame(&rep);
 
-    if (field_is_painted) paint_generation++;
+    if (floor_is_fresh || rep.painted) paint_generation++;
     draw_scenery();
 
     begin_turtle_passes();
@@ -377,6 +366,7 @@ void set_ttl_color(int team) {
                 b = static_cast<float>(c.b);
     set_material(GL_FRONT, GL_DIFFUSE, r, g, b, 1.0f);
     set_material(GL_FRONT, GL_AMBIENT, 0.6f * r, 0.6f * g, 0.6f * b, 1.0f);
+    set_emission(0.0f, 0.0f, 0.0f, 0.0f);
 }
 
 void draw_turtle_body(const slot_view &view, double x, double y, double angle, double delta1,

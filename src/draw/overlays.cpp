@@ -88,7 +88,7 @@ void drawHelp() {
     glCullFace(GL_BACK);
     set_emission_and_colour(0.3f, 0.3f, 0.3f, 0.9f);
     glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, obj_textures[TEX_STONE]);
+    glBindTexture(GL_TEXTURE_2D, obj_textures[TEX_STONE].get());
     glColor3d(1.0, 1.0, 1.0);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     glBegin(GL_QUADS);

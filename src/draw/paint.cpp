@@ -54,7 +54,7 @@ void draw_paint_report(const paint_report &rep) {
     set_material(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, 0.0f, 0.0f, 0.0f, 0.0f);
     draw_pen_shape(rep.pen);
     if (rep.brush != brush_work::none) {
-        paint_by_brush(rep.tid, rep.brush == brush_work::close ? 1 : 0, paint_Ten);
+        paint_by_brush(rep.stroke, rep.brush == brush_work::close ? 1 : 0, paint_Ten);
     }
     if (rep.text) {
         set_emission(static_cast<float>(rep.msg_col.r), static_cast<float>(rep.msg_col.g),

@@ -46,7 +46,8 @@ struct window_copy {
     GLbitfield buffers;  // colour, and for the scenery depth
     bool tried = false;
     bool usable = false;
-    GLuint fbo = 0, depth = 0;
+    gl_framebuffer fbo{};
+    gl_renderbuffer depth{};  // when the copy keeps depths
 };
 
 window_copy scenery{"scenery copy failed: drawing the scenery every frame",
@@ -55,7 +56,7 @@ window_copy paint_layer{"paint layer copy failed: drawing and reading it instead
                         GL_COLOR_BUFFER_BIT};
 window_copy hidden_target{"off-screen frame failed: drawing hidden frames into the window",
                           GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT};
-GLuint scenery_colour = 0, hidden_colour = 0;
+gl_texture scenery_colour, hidden_colour;
 GLuint frame_fbo = 0;  // where the frame draws: 0 the window, or hidden_target's buffer
 long restores = 0;
 
@@ -79,21 +80,22 @@ GLenum window_depth_format() {
 
 // The off-screen buffer of a copy around a colour texture of the window's size, with a depth
 // buffer of the window's format when the copy keeps depths.
-void create_copy(window_copy &c, GLuint colour) {
+void create_copy(window_copy &c, const gl_texture &colour) {
     c.tried = true;
     const GLenum depth_format = window_depth_format();
     const bool with_depth = (c.buffers & GL_DEPTH_BUFFER_BIT) != 0;
-    if (colour == 0 || (with_depth && depth_format == 0)) return;
+    if (colour.get() == 0 || (with_depth && depth_format == 0)) return;
     clear_gl_errors();
-    glGenFramebuffers(1, &c.fbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, c.fbo);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colour, 0);
+    c.fbo = gl_framebuffer::generate();
+    glBindFramebuffer(GL_FRAMEBUFFER, c.fbo.get());
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colour.get(), 0);
     if (with_depth) {
-        glGenRenderbuffers(1, &c.depth);
-        glBindRenderbuffer(GL_RENDERBUFFER, c.depth);
+        c.depth = gl_renderbuffer::generate();
+        glBindRenderbuffer(GL_RENDERBUFFER, c.depth.get());
         glRenderbufferStorage(GL_RENDERBUFFER, depth_format, WINDOW_SIZE, WINDOW_SIZE);
         glBindRenderbuffer(GL_RENDERBUFFER, 0);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, c.depth);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER,
+                                  c.depth.get());
     }
     c.usable = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE &&
                glGetError() == GL_NO_ERROR;
@@ -105,8 +107,8 @@ void create_copy(window_copy &c, GLuint colour) {
 bool blit(window_copy &c, bool to_window) {
     if (!c.usable) return false;
     clear_gl_errors();
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, to_window ? c.fbo : frame_fbo);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to_window ? frame_fbo : c.fbo);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, to_window ? c.fbo.get() : frame_fbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to_window ? frame_fbo : c.fbo.get());
     if (!to_window && frame_fbo == 0) glReadBuffer(GL_BACK);
     glBlitFramebuffer(0, 0, WINDOW_SIZE, WINDOW_SIZE, 0, WINDOW_SIZE, WINDOW_SIZE, 0, c.buffers,
                       GL_NEAREST);
@@ -119,19 +121,13 @@ bool blit(window_copy &c, bool to_window) {
 
 }  // namespace
 
-void define_window_copy_texture(unsigned int texture, const unsigned char *pixels) {
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, WINDOW_SIZE, WINDOW_SIZE, 0, GL_BGRA, GL_UNSIGNED_BYTE,
-                 pixels);
-    glBindTexture(GL_TEXTURE_2D, 0);
+gl_texture make_window_copy_texture(const unsigned char *pixels) {
+    return make_texture(GL_RGBA, WINDOW_SIZE, WINDOW_SIZE, GL_BGRA, pixels);
 }
 
 bool scenery_cache_store() {
     if (!scenery.tried) {
-        glGenTextures(1, &scenery_colour);
-        define_window_copy_texture(scenery_colour, nullptr);
+        scenery_colour = make_window_copy_texture(nullptr);
         create_copy(scenery, scenery_colour);
     }
     return blit(scenery, false);
@@ -154,13 +150,12 @@ bool paint_layer_put_back() { return blit(paint_layer, true); }
 
 bool hidden_frame_begin() {
     if (!hidden_target.tried) {
-        glGenTextures(1, &hidden_colour);
-        define_window_copy_texture(hidden_colour, nullptr);
+        hidden_colour = make_window_copy_texture(nullptr);
         create_copy(hidden_target, hidden_colour);
         if (!hidden_target.usable) std::fprintf(stderr, "%s\n", hidden_target.what);
     }
     if (!hidden_target.usable) return false;
-    frame_fbo = hidden_target.fbo;
+    frame_fbo = hidden_target.fbo.get();
     glBindFramebuffer(GL_FRAMEBUFFER, frame_fbo);
     return true;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "draw/gl_objects.h"
 #include "world/world.h"
 
 // Everything the floor, wall and coin drawing reads. Two frames with equal keys draw the same
@@ -47,14 +48,14 @@ long scenery_restore_count();
 
 // A window-sized texture in the layout the copies below need (pixels: 4 bytes each, blue,
 // green, red, alpha; or nullptr).
-void define_window_copy_texture(unsigned int texture, const unsigned char *pixels);
+gl_texture make_window_copy_texture(const unsigned char *pixels);
 
 // The paint layer: the texture that holds everything painted on the floor, and its initial
 // pixels. Created by the window at start-up (window.cpp).
-extern unsigned int bg_textures;
+extern gl_texture bg_textures;
 extern std::vector<unsigned char> bg_tex_buffer;
 
-// The paint layer (bg_textures, defined by define_window_copy_texture) from the back buffer
+// The paint layer (bg_textures, made by make_window_copy_texture) from the back buffer
 // and back into it, by blits. A layer taken this way holds its picture upside down. Both
 // return false when the GL cannot; the caller then reads or draws the layer the plain way.
 bool paint_layer_take();

@@ -8,7 +8,7 @@
 #include "draw/material.h"
 #include "world/world.h"
 
-std::array<unsigned int, NOBJTEX> obj_textures{};
+std::array<gl_texture, NOBJTEX> obj_textures{};
 std::array<std::array<unsigned char, ICON_BYTES>, NOBJTEX> obj_text_image{};
 std::array<int, NOBJTEX> obj_tex_initialized{};
 
@@ -38,14 +38,8 @@ void flip32x32icon(const unsigned char *pix, unsigned char *image) {
 
 void init_obj_tex(int i, const unsigned char *image) {
     flip32x32icon(image, obj_text_image[i].data());
-    glGenTextures(1, &obj_textures[i]);
-    glBindTexture(GL_TEXTURE_2D, obj_textures[i]);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, ICON_SIZE, ICON_SIZE, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 obj_text_image[i].data());
-    glBindTexture(GL_TEXTURE_2D, 0);
+    obj_textures[i] =
+        make_texture(GL_RGBA, ICON_SIZE, ICON_SIZE, GL_RGBA, obj_text_image[i].data());
     obj_tex_initialized[i] = 1;
 }
 
@@ -58,7 +52,7 @@ void begin_textured_quads(int slot, int env_mode) {
     glEnable(GL_CULL_FACE);
     glCullFace(GL_BACK);
     glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, obj_textures[slot]);
+    glBindTexture(GL_TEXTURE_2D, obj_textures[slot].get());
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, env_mode);
     glBegin(GL_QUADS);
 }
@@ -134,7 +128,7 @@ void paint_Ten(double x, double y, double size, double r, double g, double b) {
     const double h = size / 2.0;
     glEnable(GL_BLEND);
     glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, obj_textures[TEX_TEN]);
+    glBindTexture(GL_TEXTURE_2D, obj_textures[TEX_TEN].get());
     // The dab shows exactly its colour: the light adds nothing to the emission.
     set_emission(static_cast<float>(r), static_cast<float>(g), static_cast<float>(b), 1.0f);
     set_material(GL_FRONT, GL_AMBIENT_AND_DIFFUSE, 0.0f, 0.0f, 0.0f, 1.0f);

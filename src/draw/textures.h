@@ -5,6 +5,8 @@
 
 #include <array>
 
+#include "draw/gl_objects.h"
+
 // ---- Embedded images (images/*.png, turned into arrays at build time by tools/png2cpp) ----
 inline constexpr int ICON_SIZE = 32;                          // pixels per side of an icon
 inline constexpr int ICON_BYTES = ICON_SIZE * ICON_SIZE * 4;  // RGBA, top row first
@@ -25,7 +27,7 @@ inline constexpr int TEX_COIN = 2;
 inline constexpr int TEX_TEN = 3;
 inline constexpr int NOBJTEX = 4;
 
-extern std::array<unsigned int, NOBJTEX> obj_textures;  // texture names
+extern std::array<gl_texture, NOBJTEX> obj_textures;
 // The slots' icons, bottom row first.
 extern std::array<std::array<unsigned char, ICON_BYTES>, NOBJTEX> obj_text_image;
 extern std::array<int, NOBJTEX> obj_tex_initialized;  // 1 once the slot's texture exists

@@ -49,12 +49,13 @@ void draw_wall_cap(const scenery_key::wall_view &w) {
     }
 }
 
-}  // namespace
-
 void set_wall_material() {
+    set_emission(0.0f, 0.0f, 0.0f, 0.0f);
     set_material(GL_FRONT_AND_BACK, GL_DIFFUSE, 0.5f, 0.5f, 0.3f, 1.0f);
     set_material(GL_FRONT_AND_BACK, GL_AMBIENT, 0.45f, 0.45f, 0.27f, 1.0f);
 }
+
+}  // namespace
 
 void draw_walls(const scenery_key &key) {
     set_wall_material();

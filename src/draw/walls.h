@@ -7,8 +7,6 @@
 
 inline constexpr double WALL_HEIGHT = 15.0;  // field units, floor to cap
 
-// The walls' material: what draw_walls leaves set, for the drawing after it.
-void set_wall_material();
 // The walls of the scenery key (a copy of the wall table): faces first, then the caps of the
 // records that have one. Drawing from the key, never the table, keeps the kept scenery copy
 // honest: whatever the walls' pixels depend on is in the key.

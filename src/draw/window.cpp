@@ -12,7 +12,7 @@
 #include "world/field.h"
 
 char window_title[256] = "";
-unsigned int bg_textures = 0;
+gl_texture bg_textures;
 std::vector<unsigned char> bg_tex_buffer;
 
 namespace {
@@ -33,9 +33,7 @@ void show_frame() {
 
 void create_paint_layer() {
     bg_tex_buffer.assign(BG_TEX_BUFFER_BYTES, 0);  // four bytes a pixel
-    glGenTextures(1, &bg_textures);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    define_window_copy_texture(bg_textures, bg_tex_buffer.data());
+    bg_textures = make_window_copy_texture(bg_tex_buffer.data());
 }
 
 // On two cores the software renderer's drawing threads cost more in hand-overs than they win

@@ -8,8 +8,6 @@
 
 namespace {
 
-bool alive(const turtle &t) { return (t.status & ST_ALIVE) != 0; }
-
 // Ends the bullet of `shooter` on `target`, which its point has reached.
 void hit(int shooter, int target) {
     turtle &s = ttl[shooter];

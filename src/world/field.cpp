@@ -223,7 +223,6 @@ void field_reset_world() {
     bounded_area_mode = battle_mode = maze_mode = bird_view_mode = 0;
     private_mode = 1;
     bgcol = {0.0, 0.0, 0.0};
-    field_is_painted = 0;
     disp_help = disp_score = disp_name = 0;
     socket_error_occurred = 0;
     view_rotation_angle = 0.0;

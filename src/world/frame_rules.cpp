@@ -63,9 +63,11 @@ void field_advance_frame(frame_report &rep) {
     const int n = ntmax;
     rep.npaint = n;
     rep.any_alive = false;
+    rep.painted = false;
     for (int t = 0; t < n; t++) {
         rep.paint[t] = paint_decide(t);
         rep.any_alive = rep.any_alive || rep.paint[t].alive;
+        rep.painted = rep.painted || rep.paint[t].paints();
     }
     rep.nslots = 0;
     for (int pass = 0; pass < 2; pass++) {

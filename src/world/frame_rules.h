@@ -45,6 +45,7 @@ struct frame_report {
     std::array<paint_report, NTURTLE> paint{};
     int npaint = 0;
     bool any_alive = false;
+    bool painted = false;  // some decision reaches the paint layer
     // The slots in drawing order: objects (stones, doughnuts) first, then the rest, each in
     // slot order.
     std::array<slot_view, NTURTLE> slots{};

@@ -50,6 +50,21 @@ struct pen_shape {
 // and nstroke. Does not change the turtle. tid outside 0..29: kind none.
 pen_shape paint_pen_shape(int tid);
 
+// ---- Brush input (GL-free) ---------------------------------------------------------------
+struct brush_point {
+    position p;   // field units
+    double size;  // dab side, field units
+};
+
+// The pen history a brush stroke is laid along, copied from the turtle when it was decided.
+struct brush_history {
+    std::array<position, NHISTORY> pos{};
+    std::array<color, NHISTORY> col{};
+    std::array<double, NHISTORY> width{};
+    int nstroke = 0;
+};
+brush_history brush_history_of(const turtle &t);
+
 // ---- The painter's decision (GL-free) -----------------------------------------------------
 enum class brush_work { none, step, close };  // running brush step, or the closing stroke
 
@@ -59,15 +74,19 @@ struct paint_report {
     bool alive = false;  // the slot was in use; nothing at all is drawn otherwise
     pen_shape pen;       // line, point or fill; kind none when not due
     brush_work brush = brush_work::none;
-    bool text = false;   // msg below is to be printed
-    char msg[129] = {};  // copy of the message, which the turtle no longer holds
-    color msg_col{};     // col[0] when the message was taken
-    position msg_pos{};  // pos[0] when the message was taken
+    brush_history stroke;  // what the brush work is drawn from
+    bool text = false;     // msg below is to be printed
+    char msg[129] = {};    // copy of the message, which the turtle no longer holds
+    color msg_col{};       // col[0] when the message was taken
+    position msg_pos{};    // pos[0] when the message was taken
+
+    // Something of it reaches the paint layer in this frame.
+    bool paints() const { return pen.kind != pen_kind::none || brush != brush_work::none || text; }
 };
 
 // One turtle's painting step without drawing: advances nstroke, sets the painted bit, clears
-// the pen-just-lifted bit after a closing brush stroke, empties msg and sets field_is_painted
-// when anything reaches the floor. tid outside 0..29 or a free slot: nothing changes.
+// the pen-just-lifted bit after a closing brush stroke and empties msg. tid outside 0..29 or a
+// free slot: nothing changes.
 paint_report paint_decide(int tid);
 
 // ---- Brush geometry (GL-free, paint_brush.cpp) ---------------------------------------------
@@ -77,27 +96,21 @@ int strokeStyle(double length, double width, double angle, int last_stroke);  //
 double thickness(double dratio, int style);       // profile factor at dratio 0..1; 1 for style 0
 double vshift(double dratio, int style);          // upward shift in base sizes; 0 but for style 6
 int brush_intervals(double length, double size);  // 1..512 intervals for a piece
-// Straight piece 0 -> 1; one dab at point 0 when shorter than 1.1; last_stroke tapers it.
-void brushLine(double x0, double y0, double size0, double x1, double y1, double size1, double r,
-               double g, double b, int last_stroke, dab_sink sink);
-// Curve 0 -> 1 arriving towards point 2 (s2 unused).
-void drawCurve3(double x0, double y0, double s0, double x1, double y1, double s1, double x2,
-                double y2, double s2, double r, double g, double b, dab_sink sink);
-// Curve 1 -> 2 with the tangents 2 - 0 at point 1 and 3 - 1 at point 2 (s0, s3 unused).
-void drawCurve4(double x0, double y0, double s0, double x1, double y1, double s1, double x2,
-                double y2, double s2, double x3, double y3, double s3, double r, double g, double b,
+// Straight piece a -> b; one dab at a when shorter than 1.1; last_stroke tapers it.
+void brushLine(brush_point a, brush_point b, color c, int last_stroke, dab_sink sink);
+// Curve p0 -> p1 arriving towards p2 (p2's size unused).
+void drawCurve3(brush_point p0, brush_point p1, brush_point p2, color c, dab_sink sink);
+// Curve p1 -> p2 with the tangents p2 - p0 at p1 and p3 - p1 at p2 (p0's and p3's sizes
+// unused).
+void drawCurve4(brush_point p0, brush_point p1, brush_point p2, brush_point p3, color c,
                 dab_sink sink);
-// Curve 1 -> 2 leaving point 1 in the direction 0 -> 1.
-void drawCurve3asLastStroke(double x0, double y0, double s0, double x1, double y1, double s1,
-                            double x2, double y2, double s2, double r, double g, double b,
-                            dab_sink sink);
+// Curve p1 -> p2 leaving p1 in the direction p0 -> p1.
+void drawCurve3asLastStroke(brush_point p0, brush_point p1, brush_point p2, color c, dab_sink sink);
 // Closing stroke over three points, its end shaped by the last direction.
-void brushLine2(double x0, double y0, double size0, double x1, double y1, double size1, double x2,
-                double y2, double size2, double r, double g, double b, dab_sink sink);
-// Closing stroke over four points: the piece 0 -> 1, then the rest by the last direction.
-void brushLine3(double x0, double y0, double size0, double x1, double y1, double size1, double x2,
-                double y2, double size2, double x3, double y3, double size3, double r, double g,
-                double b, dab_sink sink);
-// The brush work of ttl[tid] for its current history and nstroke: a running step
-// (last_stroke 0, painted only from nstroke 4) or the closing stroke (last_stroke 1).
-void paint_by_brush(int tid, int last_stroke, dab_sink sink);
+void brushLine2(brush_point p0, brush_point p1, brush_point p2, color c, dab_sink sink);
+// Closing stroke over four points: the piece p0 -> p1, then the rest by the last direction.
+void brushLine3(brush_point p0, brush_point p1, brush_point p2, brush_point p3, color c,
+                dab_sink sink);
+// The brush work for a history: a running step (last_stroke 0, painted only from nstroke 4)
+// or the closing stroke (last_stroke 1).
+void paint_by_brush(const brush_history &h, int last_stroke, dab_sink sink);

@@ -7,9 +7,7 @@
 
 namespace {
 
-struct vec2 {
-    double x, y;
-};
+using vec2 = position;
 
 vec2 sub(vec2 a, vec2 b) { return {a.x - b.x, a.y - b.y}; }
 double dot(vec2 a, vec2 b) { return a.x * b.x + a.y * b.y; }
@@ -35,6 +33,8 @@ void stamp(dab_sink sink, double x, double y, double size, color c) {
     sink(x, y, size, c.r, c.g, c.b);
 }
 
+void stamp(dab_sink sink, brush_point p, color c) { stamp(sink, p.p.x, p.p.y, p.size, c); }
+
 double bezier(double p, double c, double q, double t) {
     double u = 1.0 - t;
     return u * u * p + 2.0 * t * u * c + t * t * q;
@@ -49,18 +49,26 @@ void stamp_quadratic(vec2 p, vec2 c, vec2 q, double sp, double sc, double sq, in
     }
 }
 
-void brush_line(vec2 p0, double s0, vec2 p1, double s1, color c, int last_stroke, dab_sink sink) {
-    brushLine(p0.x, p0.y, s0, p1.x, p1.y, s1, c.r, c.g, c.b, last_stroke, sink);
-}
-
-void draw_curve3(vec2 p0, double s0, vec2 p1, double s1, vec2 p2, double s2, color c,
-                 dab_sink sink) {
-    drawCurve3(p0.x, p0.y, s0, p1.x, p1.y, s1, p2.x, p2.y, s2, c.r, c.g, c.b, sink);
-}
-
-void draw_curve3_last(vec2 p0, double s0, vec2 p1, double s1, vec2 p2, double s2, color c,
-                      dab_sink sink) {
-    drawCurve3asLastStroke(p0.x, p0.y, s0, p1.x, p1.y, s1, p2.x, p2.y, s2, c.r, c.g, c.b, sink);
+// The control point of a three-point curve bending at p1: the piece p0 -> p1 arriving towards
+// p2, or (leaving) the piece p1 -> p2 leaving p1 in the direction p0 -> p1. False when the
+// bend is sharp or undefined (a zero-length segment): the piece is then painted straight.
+bool curve3_control(vec2 p0, vec2 p1, vec2 p2, bool leaving, vec2 &ctrl) {
+    vec2 d01 = sub(p1, p0), d12 = sub(p2, p1);
+    double l01 = len(d01), l12 = len(d12);
+    double c = direction_cosine(d01, d12);
+    if (std::isnan(c) || c < BRUSH_SHARP_COS3) {
+        return false;
+    }
+    if (c > BRUSH_STRAIGHT_COS) {
+        ctrl = midpoint(p0, p1);
+    } else if (leaving) {
+        double k = BRUSH_CONTROL_FACTOR * (l12 / l01);
+        ctrl = {p1.x + k * d01.x, p1.y + k * d01.y};
+    } else {
+        double k = BRUSH_CONTROL_FACTOR * (l01 / l12);
+        ctrl = {p1.x - k * d12.x, p1.y - k * d12.y};
+    }
+    return true;
 }
 
 }  // namespace
@@ -122,195 +130,149 @@ int brush_intervals(double length, double size) {
     return q < BRUSH_MAX_INTERVALS ? std::max(1, static_cast<int>(q)) : BRUSH_MAX_INTERVALS;
 }
 
-void brushLine(double x0, double y0, double size0, double x1, double y1, double size1, double r,
-               double g, double b, int last_stroke, dab_sink sink) {
-    color c{r, g, b};
-    vec2 d{x1 - x0, y1 - y0};
+void brushLine(brush_point a, brush_point b, color c, int last_stroke, dab_sink sink) {
+    vec2 d = sub(b.p, a.p);
     double l = len(d);
     if (!(l >= BRUSH_SHORT_SEGMENT)) {
-        stamp(sink, x0, y0, size0, c);
+        stamp(sink, a, c);
         return;
     }
-    int style = strokeStyle(l, size0, direction_degrees(d), last_stroke);
-    double dt = 1.0 / brush_intervals(l, size0);
+    int style = strokeStyle(l, a.size, direction_degrees(d), last_stroke);
+    double dt = 1.0 / brush_intervals(l, a.size);
     for (double t = 0.0; t <= 1.0; t += dt) {
-        double size = ((1.0 - t) * size0 + t * size1) * thickness(t, style);
-        stamp(sink, x0 + t * d.x, y0 + t * d.y, size, c);
+        double size = ((1.0 - t) * a.size + t * b.size) * thickness(t, style);
+        stamp(sink, a.p.x + t * d.x, a.p.y + t * d.y, size, c);
     }
 }
 
-// A zero-length segment leaves the bend undefined; such a piece is painted straight.
-void drawCurve3(double x0, double y0, double s0, double x1, double y1, double s1, double x2,
-                double y2, double s2, double r, double g, double b, dab_sink sink) {
-    (void)s2;
-    color col{r, g, b};
-    vec2 p0{x0, y0}, p1{x1, y1}, p2{x2, y2};
-    vec2 d01 = sub(p1, p0), d12 = sub(p2, p1);
-    double l01 = len(d01), l12 = len(d12);
-    double c = direction_cosine(d01, d12);
-    if (std::isnan(c) || c < BRUSH_SHARP_COS3) {
-        brush_line(p0, s0, p1, s1, col, 0, sink);
+void drawCurve3(brush_point p0, brush_point p1, brush_point p2, color c, dab_sink sink) {
+    vec2 ctrl;
+    if (!curve3_control(p0.p, p1.p, p2.p, false, ctrl)) {
+        brushLine(p0, p1, c, 0, sink);
         return;
     }
+    stamp_quadratic(p0.p, ctrl, p1.p, p0.size, (p0.size + p1.size) / 2.0, p1.size,
+                    brush_intervals(len(sub(p1.p, p0.p)), p0.size), c, sink);
+}
+
+void drawCurve3asLastStroke(brush_point p0, brush_point p1, brush_point p2, color c,
+                            dab_sink sink) {
     vec2 ctrl;
-    if (c > BRUSH_STRAIGHT_COS) {
-        ctrl = midpoint(p0, p1);
-    } else {
-        double k = BRUSH_CONTROL_FACTOR * (l01 / l12);
-        ctrl = {p1.x - k * d12.x, p1.y - k * d12.y};
+    if (!curve3_control(p0.p, p1.p, p2.p, true, ctrl)) {
+        brushLine(p1, p2, c, 0, sink);
+        return;
     }
-    stamp_quadratic(p0, ctrl, p1, s0, (s0 + s1) / 2.0, s1, brush_intervals(l01, s0), col, sink);
+    stamp_quadratic(p1.p, ctrl, p2.p, p1.size, (p0.size + p1.size) / 2.0, p2.size,
+                    brush_intervals(len(sub(p2.p, p1.p)), p1.size), c, sink);
 }
 
 // An undefined bend at either end (a zero-length segment) takes the same fallback as a sharp
 // one; parallel tangents have no intersection, so their control point is the chord's midpoint.
-void drawCurve4(double x0, double y0, double s0, double x1, double y1, double s1, double x2,
-                double y2, double s2, double x3, double y3, double s3, double r, double g, double b,
+void drawCurve4(brush_point p0, brush_point p1, brush_point p2, brush_point p3, color c,
                 dab_sink sink) {
-    (void)s0;
-    color col{r, g, b};
-    vec2 p0{x0, y0}, p1{x1, y1}, p2{x2, y2}, p3{x3, y3};
-    vec2 d01 = sub(p1, p0), d12 = sub(p2, p1), d23 = sub(p3, p2);
+    vec2 d01 = sub(p1.p, p0.p), d12 = sub(p2.p, p1.p), d23 = sub(p3.p, p2.p);
     double c012 = direction_cosine(d01, d12);
     double c123 = direction_cosine(d12, d23);
     if (std::isnan(c012) || c012 < BRUSH_SHARP_COS4) {
-        draw_curve3(p1, s1, p2, s2, p3, s3, col, sink);
+        drawCurve3(p1, p2, p3, c, sink);
         return;
     }
     if (std::isnan(c123) || c123 < BRUSH_SHARP_COS4) {
-        brush_line(p1, s1, p2, s2, col, 0, sink);
+        brushLine(p1, p2, c, 0, sink);
         return;
     }
-    vec2 ctrl = midpoint(p1, p2);
+    vec2 ctrl = midpoint(p1.p, p2.p);
     if (!(direction_cosine(d01, d23) > BRUSH_STRAIGHT_COS)) {
-        vec2 t0 = sub(p2, p0), t1 = sub(p3, p1);
+        vec2 t0 = sub(p2.p, p0.p), t1 = sub(p3.p, p1.p);
         double k = cross(d12, t1) / cross(t0, t1);
-        vec2 cross_point{p1.x + k * t0.x, p1.y + k * t0.y};
+        vec2 cross_point{p1.p.x + k * t0.x, p1.p.y + k * t0.y};
         if (std::isfinite(cross_point.x) && std::isfinite(cross_point.y)) {
             ctrl = cross_point;
         }
     }
-    stamp_quadratic(p1, ctrl, p2, s1, (s1 + s2) / 2.0, s2, brush_intervals(len(d12), s1), col,
-                    sink);
+    stamp_quadratic(p1.p, ctrl, p2.p, p1.size, (p1.size + p2.size) / 2.0, p2.size,
+                    brush_intervals(len(d12), p1.size), c, sink);
 }
 
-// A zero-length segment leaves the incoming direction undefined; the piece is painted straight.
-void drawCurve3asLastStroke(double x0, double y0, double s0, double x1, double y1, double s1,
-                            double x2, double y2, double s2, double r, double g, double b,
-                            dab_sink sink) {
-    color col{r, g, b};
-    vec2 p0{x0, y0}, p1{x1, y1}, p2{x2, y2};
-    vec2 d01 = sub(p1, p0), d12 = sub(p2, p1);
-    double l01 = len(d01), l12 = len(d12);
-    double c = direction_cosine(d01, d12);
-    if (std::isnan(c) || c < BRUSH_SHARP_COS3) {
-        brush_line(p1, s1, p2, s2, col, 0, sink);
-        return;
-    }
-    vec2 ctrl;
-    if (c > BRUSH_STRAIGHT_COS) {
-        ctrl = midpoint(p0, p1);
-    } else {
-        double k = BRUSH_CONTROL_FACTOR * (l12 / l01);
-        ctrl = {p1.x + k * d01.x, p1.y + k * d01.y};
-    }
-    stamp_quadratic(p1, ctrl, p2, s1, (s0 + s1) / 2.0, s2, brush_intervals(l12, s1), col, sink);
-}
-
-void brushLine2(double x0, double y0, double size0, double x1, double y1, double size1, double x2,
-                double y2, double size2, double r, double g, double b, dab_sink sink) {
-    color col{r, g, b};
-    vec2 p0{x0, y0}, p1{x1, y1}, p2{x2, y2};
-    vec2 d01 = sub(p1, p0), d12 = sub(p2, p1);
+void brushLine2(brush_point p0, brush_point p1, brush_point p2, color c, dab_sink sink) {
+    vec2 d01 = sub(p1.p, p0.p), d12 = sub(p2.p, p1.p);
     double l01 = len(d01), l12 = len(d12);
     if (l12 < BRUSH_SHORT_SEGMENT) {
-        brush_line(p0, size0, p1, size1, col, 0, sink);
-        stamp(sink, x2, y2, size2, col);
+        brushLine(p0, p1, c, 0, sink);
+        stamp(sink, p2, c);
         return;
     }
     if (l01 < BRUSH_SHORT_SEGMENT) {
-        stamp(sink, x0, y0, size0, col);
-        brush_line(p1, size1, p2, size2, col, 1, sink);
+        stamp(sink, p0, c);
+        brushLine(p1, p2, c, 1, sink);
         return;
     }
-    int style = strokeStyle(l12, size1, direction_degrees(d12), 1);
+    int style = strokeStyle(l12, p1.size, direction_degrees(d12), 1);
     if (direction_cosine(d01, d12) < BRUSH_SHARP_COS_LAST || style == 1 || style == 2 ||
         style == 3) {
-        brush_line(p0, size0, p1, size1, col, 0, sink);
-        brush_line(p1, size1, p2, size2, col, 1, sink);
+        brushLine(p0, p1, c, 0, sink);
+        brushLine(p1, p2, c, 1, sink);
         return;
     }
     if (style == 4) {
         style = 6;  // a gentle downward close is swept into a swell and an upward flick
     }
-    double dt = 1.0 / brush_intervals(l01 + l12, size0);
+    double dt = 1.0 / brush_intervals(l01 + l12, p0.size);
     for (double t = 0.0; t <= 1.0; t += dt) {
-        double base = bezier(size0, size1, size2, t);
-        stamp(sink, bezier(x0, x1, x2, t), bezier(y0, y1, y2, t) + vshift(t, style) * base,
-              base * thickness(t, style), col);
+        double base = bezier(p0.size, p1.size, p2.size, t);
+        stamp(sink, bezier(p0.p.x, p1.p.x, p2.p.x, t),
+              bezier(p0.p.y, p1.p.y, p2.p.y, t) + vshift(t, style) * base,
+              base * thickness(t, style), c);
     }
 }
 
-void brushLine3(double x0, double y0, double size0, double x1, double y1, double size1, double x2,
-                double y2, double size2, double x3, double y3, double size3, double r, double g,
-                double b, dab_sink sink) {
-    color col{r, g, b};
-    vec2 p0{x0, y0}, p1{x1, y1}, p2{x2, y2}, p3{x3, y3};
-    draw_curve3(p0, size0, p1, size1, p2, size2, col, sink);
-    vec2 d12 = sub(p2, p1), d23 = sub(p3, p2);
+void brushLine3(brush_point p0, brush_point p1, brush_point p2, brush_point p3, color c,
+                dab_sink sink) {
+    drawCurve3(p0, p1, p2, c, sink);
+    vec2 d12 = sub(p2.p, p1.p), d23 = sub(p3.p, p2.p);
     double l12 = len(d12), l23 = len(d23);
     if (l23 < BRUSH_SHORT_SEGMENT) {
-        draw_curve3_last(p0, size0, p1, size1, p2, size2, col, sink);
-        stamp(sink, x3, y3, size3, col);
+        drawCurve3asLastStroke(p0, p1, p2, c, sink);
+        stamp(sink, p3, c);
         return;
     }
     if (l12 < BRUSH_SHORT_SEGMENT) {
-        stamp(sink, x1, y1, size1, col);
-        brush_line(p2, size2, p3, size3, col, 1, sink);
+        stamp(sink, p1, c);
+        brushLine(p2, p3, c, 1, sink);
         return;
     }
-    int style = strokeStyle(l23, size2, direction_degrees(d23), 1);
+    int style = strokeStyle(l23, p2.size, direction_degrees(d23), 1);
     if (direction_cosine(d12, d23) < BRUSH_SHARP_COS_LAST || style == 1 || style == 2 ||
         style == 3) {
-        draw_curve3_last(p0, size0, p1, size1, p2, size2, col, sink);
-        brush_line(p2, size2, p3, size3, col, 1, sink);
+        drawCurve3asLastStroke(p0, p1, p2, c, sink);
+        brushLine(p2, p3, c, 1, sink);
         return;
     }
-    brushLine2(x1, y1, size1, x2, y2, size2, x3, y3, size3, r, g, b, sink);
+    brushLine2(p1, p2, p3, c, sink);
 }
 
-void paint_by_brush(int tid, int last_stroke, dab_sink sink) {
-    if (!valid_tid(tid)) {
-        return;
-    }
-    const turtle &t = ttl[tid];
-    const auto &p = t.pos;
-    const auto &w = t.width;  // the size of point k is w[k + 1]
-    int n = t.nstroke;
+brush_history brush_history_of(const turtle &t) { return {t.pos, t.col, t.width, t.nstroke}; }
+
+void paint_by_brush(const brush_history &h, int last_stroke, dab_sink sink) {
+    // History point k is drawn with the size w[k + 1].
+    const auto at = [&h](int k) { return brush_point{h.pos[k], h.width[k + 1]}; };
+    int n = h.nstroke;
     if (last_stroke == 0) {
         if (n <= BRUSH_STEPS_BEFORE_PAINT) {
             return;
         }
-        const color &c = t.col[4];
         if (n == 4) {
-            drawCurve3(p[3].x, p[3].y, w[4], p[2].x, p[2].y, w[3], p[1].x, p[1].y, w[2], c.r, c.g,
-                       c.b, sink);
+            drawCurve3(at(3), at(2), at(1), h.col[4], sink);
         } else {
-            drawCurve4(p[4].x, p[4].y, w[5], p[3].x, p[3].y, w[4], p[2].x, p[2].y, w[3], p[1].x,
-                       p[1].y, w[2], c.r, c.g, c.b, sink);
+            drawCurve4(at(4), at(3), at(2), at(1), h.col[4], sink);
         }
         return;
     }
     if (n >= 4) {
-        const color &c = t.col[4];
-        brushLine3(p[3].x, p[3].y, w[4], p[2].x, p[2].y, w[3], p[1].x, p[1].y, w[2], p[0].x, p[0].y,
-                   w[1], c.r, c.g, c.b, sink);
+        brushLine3(at(3), at(2), at(1), at(0), h.col[4], sink);
     } else if (n == 3) {
-        const color &c = t.col[3];
-        brushLine2(p[2].x, p[2].y, w[3], p[1].x, p[1].y, w[2], p[0].x, p[0].y, w[1], c.r, c.g, c.b,
-                   sink);
+        brushLine2(at(2), at(1), at(0), h.col[3], sink);
     } else {
-        const color &c = t.col[2];
-        brushLine(p[1].x, p[1].y, w[2], p[0].x, p[0].y, w[1], c.r, c.g, c.b, last_stroke, sink);
+        brushLine(at(1), at(0), h.col[2], last_stroke, sink);
     }
 }

@@ -63,14 +63,15 @@ paint_report paint_decide(int tid) {
             }
             if (t.nstroke > BRUSH_STEPS_BEFORE_PAINT) {
                 rep.brush = brush_work::step;
-                field_is_painted = 1;
             }
             t.status |= ST_PAINTED;
         } else if (t.status & ST_PEN_LIFTED) {
             rep.brush = brush_work::close;
             t.status &= ~ST_PEN_LIFTED;
             t.status |= ST_PAINTED;
-            field_is_painted = 1;
+        }
+        if (rep.brush != brush_work::none) {
+            rep.stroke = brush_history_of(t);
         }
     } else if (pen_due) {
         if (t.nstroke < INT_MAX) {
@@ -78,7 +79,6 @@ paint_report paint_decide(int tid) {
         }
         rep.pen = paint_pen_shape(tid);
         t.status |= ST_PAINTED;
-        field_is_painted = 1;
     }
     if (t.msg[0] != '\0') {
         rep.text = true;
@@ -87,7 +87,6 @@ paint_report paint_decide(int tid) {
         rep.msg_col = t.col[0];
         rep.msg_pos = t.pos[0];
         t.msg[0] = '\0';
-        field_is_painted = 1;
     }
     return rep;
 }

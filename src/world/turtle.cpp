@@ -37,8 +37,6 @@ inline constexpr uint32_t IMMOVABLE = ST_ZOMBIE | ST_STONE | ST_DOUGHNUT;
 inline constexpr color RED = {1.0, 0.0, 0.0};
 inline constexpr color GREY = {0.5, 0.5, 0.5};
 
-bool alive(const turtle &t) { return (t.status & ST_ALIVE) != 0; }
-
 int lowest_free_slot() {
     for (int i = 0; i < NTURTLE; ++i) {
         if (!alive(ttl[i])) {

@@ -30,13 +30,11 @@ std::atomic<int> private_mode{1};
 
 color bgcol{0.0, 0.0, 0.0};
 int turtle_field_is_cleared = 0;
-int field_is_painted = 0;
 int disp_help = 0, disp_score = 0, disp_name = 0;
 int menuitem_need_to_change = 0;
 std::atomic<int> socket_error_occurred{0};
 double view_rotation_angle = 0.0;
 double view_fov_angle = 55.0;
-std::array<int, NCOIN> coin_list{};
 std::string capture_request;
 
 std::mutex frame_rendering_mutex;

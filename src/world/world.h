@@ -125,6 +125,7 @@ extern const char build_date[];   // "Mmm dd yyyy", fixed at build time
 
 // A slot index of ttl: 0..NTURTLE-1.
 inline bool valid_tid(int tid) { return tid >= 0 && tid < NTURTLE; }
+inline bool alive(const turtle &t) { return (t.status & ST_ALIVE) != 0; }
 
 // ---- World tables and counters (world.cpp) ------------------------------------------------
 extern std::array<turtle, NTURTLE> ttl;
@@ -148,15 +149,15 @@ extern std::atomic<int> private_mode;  // read by the HTTP threads without the l
 
 // Field-module state read by the frame and the painter.
 extern color bgcol;
+// The one hand-off between the world and the frame: the world's clears (floor colour, mode
+// changes, C F) set it to 0, and the frame that then paints a fresh floor sets it to 1.
 extern int turtle_field_is_cleared;  // 1 while the paint layer is valid
-extern int field_is_painted;         // something reached the paint layer in this frame
 extern int disp_help, disp_score, disp_name;
 extern int menuitem_need_to_change;
 extern std::atomic<int> socket_error_occurred;
-extern double view_rotation_angle;        // degrees, -180..180
-extern double view_fov_angle;             // degrees, 15..60
-extern std::array<int, NCOIN> coin_list;  // per frame: order -> coin index, or -1
-extern std::string capture_request;       // file the next frame writes, empty for none
+extern double view_rotation_angle;   // degrees, -180..180
+extern double view_fov_angle;        // degrees, 15..60
+extern std::string capture_request;  // file the next frame writes, empty for none
 
 extern std::mutex frame_rendering_mutex;
 

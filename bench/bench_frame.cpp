@@ -62,7 +62,7 @@ void put_coin(int c, double x, double y) {
 
 void put_turtle(int tid, int team, double x, double y, double heading, int score,
                 const char *name) {
-    init_turtle(tid, tid % MAX_CLIENT, x, y, heading);
+    init_turtle(tid, tid % DEFAULT_CLIENT_LIMIT, x, y, heading);
     ttl[tid].team = team;
     ttl[tid].score = score;
     std::snprintf(ttl[tid].name, sizeof ttl[tid].name, "%s", name);
@@ -95,9 +95,9 @@ void spawn_fighter(int tid) {
     for (;;) {
         const double x = 470.0 * (drand() - 0.5), y = 470.0 * (drand() - 0.5);
         if (dist_to_wall_from(x, y) <= 12.0 || dist_to_nn_from(-1, x, y) <= 21.0) continue;
-        init_turtle(tid, tid < MAX_CLIENT ? tid : -1, x, y, 360.0 * drand());
+        init_turtle(tid, tid < DEFAULT_CLIENT_LIMIT ? tid : -1, x, y, 360.0 * drand());
         std::snprintf(ttl[tid].name, sizeof ttl[tid].name, "%s-%02d",
-                      tid < MAX_CLIENT ? "client" : "robot", tid);
+                      tid < DEFAULT_CLIENT_LIMIT ? "client" : "robot", tid);
         ntmax = std::max(ntmax, tid + 1);
         return;
     }

@@ -47,7 +47,39 @@ int port_from_environment(const char *name, int fallback) {
     return static_cast<int>(port);
 }
 
+// The integer from 1 to limit in environment variable `name`, `fallback` when unset, -1 when
+// anything else.
+int count_from_environment(const char *name, int fallback, int limit) {
+    const char *value = std::getenv(name);
+    if (value == nullptr) return fallback;
+    char *end = nullptr;
+    errno = 0;
+    const long n = std::strtol(value, &end, 10);
+    if (value[0] < '0' || value[0] > '9' || *end != '\0' || errno != 0 || n < 1 || n > limit) {
+        std::fprintf(stderr, "kelpmoor: %s must be a number from 1 to %d, not \"%s\"\n", name,
+                     limit, value);
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
 }  // namespace
+
+bool read_classroom_options_from_environment() {
+    const int clients =
+        count_from_environment("KELPMOOR_MAX_CLIENTS", DEFAULT_CLIENT_LIMIT, MAX_CLIENT);
+    if (clients < 0) return false;
+    set_client_limit(clients);
+    const char *field = std::getenv("KELPMOOR_FIELD_COMMANDS");
+    if (field != nullptr && std::strcmp(field, "local") != 0 && std::strcmp(field, "all") != 0) {
+        std::fprintf(stderr,
+                     "kelpmoor: KELPMOOR_FIELD_COMMANDS must be \"local\" or \"all\", not \"%s\"\n",
+                     field);
+        return false;
+    }
+    set_field_commands_local_only(field != nullptr && std::strcmp(field, "local") == 0);
+    return true;
+}
 
 bool read_ports_from_environment() {
     command_port = port_from_environment("KELPMOOR_PORT", COMMAND_PORT);

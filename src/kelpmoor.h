@@ -13,6 +13,12 @@ void print_help();  // the two usage lines on standard error
 // not a port number (1..65535); the program then exits with status 2.
 bool read_ports_from_environment();
 
+// KELPMOOR_MAX_CLIENTS (1..30, default 10: clients served at once) and KELPMOOR_FIELD_COMMANDS
+// ("local": the commands that change the whole field only from the local host; "all" or unset:
+// from every client), handed to the command server. False, after a message on standard error,
+// for any other value; the program then exits with status 2.
+bool read_classroom_options_from_environment();
+
 // Opens the window, empties the world, starts the command and HTTP servers, and runs the
 // main loop. Never returns in normal operation.
 int field_start(int argc, char **argv);

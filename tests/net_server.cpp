@@ -118,17 +118,17 @@ TEST_F(Connections, QueriesWithoutFramesAndOverLongCommands) {
 TEST_F(Connections, ClientsAreRefusedAndClosed) {
     testing::internal::CaptureStderr();
     std::vector<std::unique_ptr<Client>> cs;
-    for (int i = 0; i < MAX_CLIENT; i++) {
+    for (int i = 0; i < DEFAULT_CLIENT_LIMIT; i++) {
         cs.push_back(std::make_unique<Client>());
         ASSERT_EQ(cs.back()->ask("."), reply(""));
     }
     Client eleventh;
     EXPECT_TRUE(eleventh.closed_by_server());
-    EXPECT_EQ(clients(), MAX_CLIENT);
+    EXPECT_EQ(clients(), DEFAULT_CLIENT_LIMIT);
 
     const int tid = turtle_of(3);
     cs[3].reset();
-    ASSERT_TRUE(wait_clients(MAX_CLIENT - 1));
+    ASSERT_TRUE(wait_clients(DEFAULT_CLIENT_LIMIT - 1));
     expect_logged({"handling client from 127.0.0.1 ", "accept_connection(): reaches MAX_CLIENT\n",
                    "closing connection from 127.0.0.1 "});
     EXPECT_TRUE(snapshot(tid).status == (ST_ALIVE | ST_ZOMBIE) && turtle_of(3) == -1);
@@ -167,6 +167,35 @@ TEST_F(Connections, PrivateModeAndAFullTurtleTableRefuseClients) {
     Client late;
     EXPECT_TRUE(late.closed_by_server());
     EXPECT_EQ(clients(), 1);
+}
+
+// The classroom options: a larger client limit, and field-wide commands kept to the local host.
+TEST_F(Connections, ClassroomOptions) {
+    testing::internal::CaptureStderr();
+    set_client_limit(20);
+    std::vector<std::unique_ptr<Client>> cs;
+    for (int i = 0; i < 20; i++) {
+        cs.push_back(std::make_unique<Client>());
+        ASSERT_EQ(cs.back()->ask("."), reply("")) << i;
+    }
+    Client twenty_first;
+    EXPECT_TRUE(twenty_first.closed_by_server());
+    expect_logged({"accept_connection(): reaches MAX_CLIENT\n"});
+    EXPECT_EQ(clients(), 20);
+    cs.clear();
+    ASSERT_TRUE(wait_clients(0));
+
+    set_field_commands_local_only(true);
+    locked(field_toggle_private_mode);
+    Client outsider("127.0.0.2"), teacher;
+    outsider.idle = teacher.idle = server_frame;
+    for (const char *command : {"C A", "C F", "H 0 0 0.2", "!", "! U", "R", "O X"}) {
+        EXPECT_EQ(outsider.ask(command), reply("", false)) << command;
+        EXPECT_EQ(teacher.ask(command), reply("")) << command;
+    }
+    EXPECT_EQ(outsider.ask("K 0 1 0"), reply("")) << "its own turtle still takes commands";
+    EXPECT_EQ(outsider.ask("Q G"), reply("0 0 0 0"));
+    locked(field_toggle_private_mode);
 }
 
 TEST_F(Connections, ClientThatNeverReadsIsDroppedWithoutStoppingTheField) {
@@ -233,7 +262,7 @@ TEST_F(Connections, QueryFloodsLeaveTheFrameItsTurn) {
     });
     Client turner;
     std::vector<std::unique_ptr<Client>> floods;
-    for (int i = 0; i < MAX_CLIENT - 1; i++) floods.push_back(std::make_unique<Client>());
+    for (int i = 0; i < DEFAULT_CLIENT_LIMIT - 1; i++) floods.push_back(std::make_unique<Client>());
     ASSERT_EQ(turner.ask("."), reply(""));
     std::vector<std::thread> flooders;
     for (auto &f : floods) {
@@ -412,14 +441,16 @@ TEST_F(Hostile, NoClientLocksTheArenaOut) {
 
     ASSERT_TRUE(eventually([] { return locked([] { return nclient; }) == 0; }));
     std::vector<std::unique_ptr<FramedClient>> burst;
-    for (int i = 0; i < MAX_CLIENT + 5; i++) burst.push_back(std::make_unique<FramedClient>());
+    for (int i = 0; i < DEFAULT_CLIENT_LIMIT + 5; i++) {
+        burst.push_back(std::make_unique<FramedClient>());
+    }
     int served = 0;
     for (auto &c : burst) {
         c->send("Q T\n");
         served += c->replies(1) == 1;
     }
-    EXPECT_EQ(served, MAX_CLIENT);
-    burst.resize(MAX_CLIENT);
+    EXPECT_EQ(served, DEFAULT_CLIENT_LIMIT);
+    burst.resize(DEFAULT_CLIENT_LIMIT);
 
     // The whole table leaves and a newcomer arrives before the server's next look: the server
     // is held in a batch (a command waiting, the lock taken) while they do.

@@ -122,8 +122,12 @@ TEST(Commands, QueriesTheirPayloadsAndEvents) {
                                                              {"Q F", "0 0"},
                                                              {"Q W", "0 0 0"},
                                                              {"Q C", "0"},
-                                                             {"Q O", "0"}};
+                                                             {"Q O", "0"},
+                                                             {"Q G", "0 0 0 1"}};
     for (auto [query, payload] : answers) EXPECT_EQ(run(query), reply(payload)) << query;
+    ASSERT_EQ(run("!"), reply(""));
+    EXPECT_EQ(run("Q G"), reply("1 1 0 1"));  // battle mode bounds the area too
+    ASSERT_EQ(run("! U"), reply(""));
     for (const char *query : {"Q Z", "QP", "Q", "Q R 9", "Q R 0", "Q R -1", "Q R 4294967297",
                               "Q R 18446744073709551617"}) {
         EXPECT_EQ(run(query), reply("", false)) << query;

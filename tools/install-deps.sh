@@ -2,7 +2,8 @@
 # Installs the Debian packages Kelpmoor needs to build, run and test; skips what is there.
 set -euo pipefail
 packages=(build-essential cmake freeglut3-dev libglu1-mesa-dev libpng-dev libgtest-dev libtsan2 xvfb xauth
-          libjs-three chromium python3 nodejs clang libclang-rt-14-dev clang-format xdotool)
+          libjs-three chromium python3 nodejs clang libclang-rt-14-dev clang-format xdotool
+          nginx)  # nginx: only bench_httpd's comparison, which starts its own on a free port
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

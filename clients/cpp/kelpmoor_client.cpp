@@ -29,13 +29,45 @@ const char *const EVENT_NAMES[] = {
     "coin_nearby", "seen_by_finder", "seen_by_radar",   "team_message"};
 
 std::string number(double v) {
-    if (!std::isfinite(v)) throw FramingError("not a finite number");
+    if (!std::isfinite(v)) throw ArgumentError("not a finite number: " + std::to_string(v));
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.17g", v);
     return buf;
 }
 
-std::string hex_text(std::string_view text, std::size_t limit) {
+std::string rgb(double r, double g, double b) {
+    for (double v : {r, g, b}) {
+        number(v);
+        if (v < 0 || v > 1) throw ArgumentError("colour component " + number(v) + ": from 0 to 1");
+    }
+    return number(r) + " " + number(g) + " " + number(b);
+}
+
+// The code points of UTF-8 text; a byte that starts no valid sequence stands for itself.
+template <typename F>
+void for_each_code_point(std::string_view s, F f) {
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const std::size_t n = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 1;
+        char32_t cp = n == 1 ? c : c & (0x7F >> n);
+        bool valid = n == 1 || i + n <= s.size();
+        for (std::size_t k = 1; valid && k < n; k++) {
+            const auto cont = static_cast<unsigned char>(s[i + k]);
+            valid = (cont & 0xC0) == 0x80;
+            cp = (cp << 6) | (cont & 0x3F);
+        }
+        if (!valid) {
+            f(c);
+            i++;
+        } else {
+            f(cp);
+            i += n;
+        }
+    }
+}
+
+std::string hex_text(std::string_view utf8, std::size_t limit) {
+    const std::string text = latin1(utf8);
     if (text.find('\0') != std::string_view::npos) throw FramingError("text with a zero byte");
     if (text.size() > limit) {
         throw FramingError("text of " + std::to_string(text.size()) + " bytes, at most " +
@@ -51,6 +83,8 @@ std::string hex_text(std::string_view text, std::size_t limit) {
 }
 
 bool printable(char c) { return c >= ' ' && c <= '~'; }
+
+std::string quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
 // The payload's numbers; throws ProtocolError when there are not `count` of them.
 std::vector<double> numbers(const Reply &r, std::size_t count) {
@@ -73,6 +107,26 @@ Reply checked_query(const Reply &r) {
 }
 
 }  // namespace
+
+std::string latin1(std::string_view utf8) {
+    std::string out;
+    for_each_code_point(utf8,
+                        [&](char32_t cp) { out += cp <= 0xFF ? static_cast<char>(cp) : '?'; });
+    return out;
+}
+
+std::string from_latin1(std::string_view text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
 
 std::vector<std::string> Events::names() const {
     std::vector<std::string> out;
@@ -139,8 +193,12 @@ Board as_board(const Reply &r) {
     std::size_t sp = r.payload.find(' ');
     Board b;
     b.tick = std::strtoul(r.payload.c_str(), nullptr, 10);
-    if (sp != std::string::npos) b.text = r.payload.substr(sp + 1);
+    if (sp != std::string::npos) b.text = from_latin1(r.payload.substr(sp + 1));
     return b;
+}
+FieldModes as_modes(const Reply &r) {
+    auto v = numbers(checked_query(r), 4);
+    return {v[0] != 0, v[1] != 0, v[2] != 0, v[3] != 0};
 }
 
 namespace cmd {
@@ -163,12 +221,14 @@ std::string forward(double d) { return "F " + number(d); }
 std::string back(double d) { return "B " + number(d); }
 std::string left(double a) { return "T L " + number(a); }
 std::string right(double a) { return "T R " + number(a); }
-std::string head(char compass) {
-    char c = static_cast<char>(std::toupper(static_cast<unsigned char>(compass)));
-    if (std::strchr("ENWS", c) == nullptr || c == '\0') {
-        throw FramingError("not a compass heading (E, N, W, S)");
+std::string head(char compass) { return head(std::string_view(&compass, 1)); }
+std::string head(std::string_view compass) {
+    std::string c;
+    for (char ch : compass) c += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    for (const char *name : {"EAST", "NORTH", "WEST", "SOUTH"}) {
+        if (c == name || (c.size() == 1 && c[0] == name[0])) return std::string("T ") + name[0];
     }
-    return std::string("T ") + c;
+    throw ArgumentError("not a compass heading: " + quoted(compass) + " (E, N, W, S)");
 }
 std::string jump(double x, double y) { return "J " + number(x) + " " + number(y); }
 std::string jump_by(double dx, double dy) { return "G " + number(dx) + " " + number(dy); }
@@ -178,30 +238,33 @@ std::string clear_floor() { return "C F"; }
 std::string clear_all() { return "C A"; }
 std::string pen_down() { return "P D"; }
 std::string pen_up() { return "P U"; }
-std::string color(double r, double g, double b) {
-    return "K " + number(r) + " " + number(g) + " " + number(b);
-}
+std::string color(double r, double g, double b) { return "K " + rgb(r, g, b); }
 std::string width(double w) { return "W " + number(w); }
 std::string line_style(std::string_view style) {
     if (style == "line") return "L -";
     if (style == "fill") return "L S";
     if (style == "points") return "L P";
     if (style == "brush") return "L B";
-    throw FramingError("not a line style (line, fill, points, brush)");
+    throw ArgumentError("not a line style: " + quoted(style) + " (line, fill, points, brush)");
 }
 std::string print_text(std::string_view text) { return "S " + hex_text(text, MAX_PRINT); }
 std::string name(std::string_view text) { return "N " + hex_text(text, MAX_NAME); }
-std::string floor_color(double r, double g, double b) {
-    return "H " + number(r) + " " + number(g) + " " + number(b);
+std::string floor_color(double r, double g, double b) { return "H " + rgb(r, g, b); }
+std::string join_team(int team) {
+    if (team < 1 || team > 4)
+        throw ArgumentError("team " + std::to_string(team) + ": 1, 2, 3 or 4");
+    return "I " + std::to_string(team);
 }
-std::string join_team(int team) { return "I " + std::to_string(team); }
 std::string post(std::string_view message) {
-    for (char c : message) {
-        if (c == ';' || !printable(c)) {
-            throw FramingError("team message with ';' or a byte that is not printable ASCII");
-        }
+    if (message.find_first_of(";\n\r") != std::string_view::npos) {
+        throw FramingError("team message with ';' or a line end: any text without them");
     }
-    return check("U " + std::string(message));
+    // The server drops every byte that is not printable ASCII from a command.
+    std::string text = "U ";
+    for_each_code_point(message, [&](char32_t cp) {
+        text += cp >= ' ' && cp <= '~' ? static_cast<char>(cp) : '?';
+    });
+    return check(text);
 }
 std::string enable_events(unsigned mask) { return "Y + " + std::to_string(mask); }
 std::string disable_events(unsigned mask) { return "Y - " + std::to_string(mask); }
@@ -216,10 +279,17 @@ std::string drop_coin() { return "O S"; }
 std::string scatter_coin() { return "O X"; }
 std::string borrow_coins() { return "O B"; }
 std::string query(char letter) { return check(std::string("Q ") + letter); }
-std::string radar(int n) { return "Q R " + std::to_string(n); }
+std::string radar(int n) {
+    if (n < 1 || n > 5) throw ArgumentError("radar target " + std::to_string(n) + ": from 1 to 5");
+    return "Q R " + std::to_string(n);
+}
 }  // namespace cmd
 
-Turtle Turtle::connect(const std::string &host, int port, double timeout) {
+Turtle Turtle::connect(const std::string &host_or_empty, int port, double timeout) {
+    const char *env_host = std::getenv("KELPMOOR_HOST");
+    const std::string host = !host_or_empty.empty()                     ? host_or_empty
+                             : env_host != nullptr && *env_host != '\0' ? env_host
+                                                                        : "127.0.0.1";
     if (port == 0) {
         const char *env = std::getenv("KELPMOOR_PORT");
         port = env != nullptr && *env != '\0' ? std::atoi(env) : DEFAULT_PORT;
@@ -253,7 +323,10 @@ Turtle Turtle::connect(const std::string &host, int port, double timeout) {
         if (ready == 0) throw ReplyTimeout("no connection to " + where + " within the timeout");
         errno = err;
     }
-    if (rc != 0) throw ConnectionClosed("cannot connect to " + where + ": " + std::strerror(errno));
+    if (rc != 0) {
+        throw ConnectionClosed("cannot connect to " + where + ": " + std::strerror(errno) +
+                               " (is Kelpmoor running there, on this port?)");
+    }
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     // From here on blocking calls, with the timeout kept by the kernel: one system call per
@@ -270,6 +343,7 @@ Turtle Turtle::connect(const std::string &host, int port, double timeout) {
 Turtle::Turtle(Turtle &&o) noexcept
     : fd_(std::exchange(o.fd_, -1)),
       timeout_ms_(o.timeout_ms_),
+      answered_(o.answered_),
       pending_(std::move(o.pending_)),
       last_(std::move(o.last_)),
       events_(o.events_) {}
@@ -279,6 +353,7 @@ Turtle &Turtle::operator=(Turtle &&o) noexcept {
         close();
         fd_ = std::exchange(o.fd_, -1);
         timeout_ms_ = o.timeout_ms_;
+        answered_ = o.answered_;
         pending_ = std::move(o.pending_);
         last_ = std::move(o.last_);
         events_ = o.events_;
@@ -341,7 +416,8 @@ void Turtle::write_all(const std::string &data) {
         close();
         if (timed_out)
             throw ReplyTimeout("the server does not take our commands; connection closed");
-        throw ConnectionClosed("connection lost while sending: " + why);
+        throw ConnectionClosed("connection lost while sending: " + why +
+                               (answered_ ? "" : NOT_TAKEN_IN));
     }
 }
 
@@ -351,6 +427,7 @@ std::string Turtle::read_line(std::size_t awaited) {
         if (lf != std::string::npos) {
             std::string line = pending_.substr(0, lf);
             pending_.erase(0, lf + 1);
+            answered_ = true;
             return line;
         }
         char buf[65536];
@@ -370,7 +447,8 @@ std::string Turtle::read_line(std::size_t awaited) {
         bool cut = !pending_.empty();
         close();
         throw ConnectionClosed("the server closed the connection with " + std::to_string(awaited) +
-                               " replies awaited" + (cut ? " (one cut short)" : "") + why);
+                               " replies awaited" + (cut ? " (one cut short)" : "") + why +
+                               (answered_ ? "" : NOT_TAKEN_IN));
     }
 }
 

@@ -3,7 +3,15 @@
 // their replies in order. Blocking I/O with a timeout per reply; a Turtle is used by one
 // thread at a time. Standard library and POSIX sockets only.
 //
-//     auto t = kelpmoor::Turtle::connect();          // 127.0.0.1, KELPMOOR_PORT or 2222
+// Texts are UTF-8 here and Latin-1 on the wire, the encoding of the floor's fonts and of the
+// viewer's documents: a character outside Latin-1 becomes "?" (a byte that is not part of valid
+// UTF-8 is taken as a Latin-1 character itself); the board's text comes back as UTF-8.
+// Misuse (an unknown compass heading or line style, a radar target outside 1..5, a colour
+// outside 0..1, a text that would break the command) throws ArgumentError before anything is
+// sent; a closed connection throws ConnectionClosed, a silent server ReplyTimeout. All of them
+// are kelpmoor::Error.
+//
+//     auto t = kelpmoor::Turtle::connect();  // KELPMOOR_HOST or 127.0.0.1, KELPMOOR_PORT or 2222
 //     t.pen_down();
 //     t.forward(50);
 //     kelpmoor::Position p = t.position();
@@ -78,8 +86,13 @@ struct Sonar {
 };
 struct Board {
     unsigned long tick = 0;
-    std::string text;
-};  // tick 0: nothing posted
+    std::string text;  // UTF-8
+};                     // tick 0: nothing posted
+// The field's modes (Q G). Walls stop turtles only while bounded_area is on.
+struct FieldModes {
+    bool battle = false, bounded_area = false, maze = false;
+    bool private_mode = false;  // only clients on the arena's own machine are let in
+};
 
 struct Error : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -93,9 +106,20 @@ struct ReplyTimeout : Error {
 struct ProtocolError : Error {
     using Error::Error;
 };  // a line that is not a reply
-struct FramingError : Error {
+struct ArgumentError : Error {
     using Error::Error;
-};  // refused before anything was sent
+};  // an argument the command cannot take; the message names what it can. Nothing was sent
+struct FramingError : ArgumentError {
+    using ArgumentError::ArgumentError;
+};  // an argument that would split or break the command (";", a line end, too long)
+
+// Why a connection may be closed before its first reply.
+inline constexpr const char *NOT_TAKEN_IN =
+    " before its first reply: the arena may be full (KELPMOOR_MAX_CLIENTS) or in private mode "
+    "(only its own machine is let in)";
+
+std::string latin1(std::string_view utf8);       // each character outside Latin-1 as '?'
+std::string from_latin1(std::string_view text);  // as UTF-8
 
 Reply parse_reply(std::string_view line);  // throws ProtocolError
 
@@ -108,31 +132,34 @@ Finder as_finder(const Reply &r);
 Radar as_radar(const Reply &r);
 Sonar as_sonar(const Reply &r);
 Board as_board(const Reply &r);
+FieldModes as_modes(const Reply &r);
 
-// Command texts, for pipeline(). They throw FramingError for arguments the server would
-// misread: a non-finite number, a ";" or line end in a text, a command over MAX_COMMAND.
+// Command texts, for pipeline() (the Turtle methods of the same names say what they do). They
+// throw ArgumentError for arguments the server would misread or ignore, FramingError for a ";"
+// or line end in a text or a command over MAX_COMMAND.
 namespace cmd {
 std::string forward(double d);
 std::string back(double d);
 std::string left(double degrees);
 std::string right(double degrees);
-std::string head(char compass);  // 'E' 0, 'N' 90, 'W' 180, 'S' -90 degrees
+std::string head(char compass);              // 'E' 0, 'N' 90, 'W' 180, 'S' -90 degrees
+std::string head(std::string_view compass);  // also "east", "north", "west", "south"
 std::string jump(double x, double y);
 std::string jump_by(double dx, double dy);
 std::string reset();
 std::string home();
 std::string clear_floor();
-std::string clear_all();  // zombies and the floor
+std::string clear_all();
 std::string pen_down();
 std::string pen_up();
-std::string color(double r, double g, double b);
+std::string color(double r, double g, double b);  // each 0..1
 std::string width(double w);
-std::string line_style(std::string_view style);  // "line", "fill", "points", "brush"
-std::string print_text(std::string_view text);   // bytes, at most MAX_PRINT
-std::string name(std::string_view text);         // bytes, at most MAX_NAME
-std::string floor_color(double r, double g, double b);
-std::string join_team(int team);
-std::string post(std::string_view message);  // printable ASCII without ';'
+std::string line_style(std::string_view style);         // "line", "fill", "points", "brush"
+std::string print_text(std::string_view text);          // UTF-8, at most MAX_PRINT bytes of Latin-1
+std::string name(std::string_view text);                // UTF-8, at most MAX_NAME bytes of Latin-1
+std::string floor_color(double r, double g, double b);  // each 0..1
+std::string join_team(int team);                        // 1..4
+std::string post(std::string_view message);             // no ';' or line end; non-ASCII becomes '?'
 std::string enable_events(unsigned mask);
 std::string disable_events(unsigned mask);
 std::string finder_range(double d);
@@ -152,16 +179,16 @@ std::string check(std::string_view command);  // a raw command, checked
 
 class Turtle {
 public:
-    // port 0: KELPMOOR_PORT or 2222. timeout in seconds for connecting and for each reply;
-    // 0 waits for ever. Throws ConnectionClosed when the connection cannot be made.
-    static Turtle connect(const std::string &host = "127.0.0.1", int port = 0,
-                          double timeout = 10.0);
+    // host "": KELPMOOR_HOST or 127.0.0.1; port 0: KELPMOOR_PORT or 2222. timeout in seconds
+    // for connecting and for each reply; 0 waits for ever. Throws ConnectionClosed when the
+    // connection cannot be made, ReplyTimeout when it takes longer than timeout.
+    static Turtle connect(const std::string &host = "", int port = 0, double timeout = 10.0);
     Turtle(Turtle &&other) noexcept;
     Turtle &operator=(Turtle &&other) noexcept;
     Turtle(const Turtle &) = delete;
     Turtle &operator=(const Turtle &) = delete;
     ~Turtle();
-    void close();
+    void close();  // the turtle stays on the field as a zombie
 
     Reply send(std::string_view command);  // a raw command, checked
     std::vector<Reply> pipeline(const std::vector<std::string> &commands);  // from cmd::
@@ -169,53 +196,67 @@ public:
     const Reply &last() const { return last_; }  // the latest reply
     Events take_events();  // events of every reply since the last call, cleared
 
-    Reply forward(double d) { return send(cmd::forward(d)); }
-    Reply back(double d) { return send(cmd::back(d)); }
-    Reply left(double a) { return send(cmd::left(a)); }
-    Reply right(double a) { return send(cmd::right(a)); }
+    // Motion; each waits for the next frame before the turtle's next command is read.
+    Reply forward(double d) { return send(cmd::forward(d)); }  // ERR when something blocks it
+    Reply back(double d) { return send(cmd::back(d)); }        // the heading unchanged
+    Reply left(double a) { return send(cmd::left(a)); }        // counter-clockwise, degrees
+    Reply right(double a) { return send(cmd::right(a)); }      // clockwise, degrees
     Reply head(char compass) { return send(cmd::head(compass)); }
+    Reply head(std::string_view compass) { return send(cmd::head(compass)); }
+    // Draws a line when the pen is down; ERR in battle mode or with another thing within 20.
     Reply jump(double x, double y) { return send(cmd::jump(x, y)); }
     Reply jump_by(double dx, double dy) { return send(cmd::jump_by(dx, dy)); }
-    Reply reset() { return send(cmd::reset()); }
-    Reply home() { return send(cmd::home()); }
+    Reply reset() { return send(cmd::reset()); }  // (0, 0), heading 0, pen up, red, no team
+    Reply home() { return send(cmd::home()); }    // (0, 0), heading 0; the pen stays
+    // Field-wide: everybody's painting; with zombies too.
     Reply clear_floor() { return send(cmd::clear_floor()); }
     Reply clear_all() { return send(cmd::clear_all()); }
+
+    // Pen and appearance.
     Reply pen_down() { return send(cmd::pen_down()); }
     Reply pen_up() { return send(cmd::pen_up()); }
-    Reply color(double r, double g, double b) { return send(cmd::color(r, g, b)); }
-    Reply width(double w) { return send(cmd::width(w)); }
+    Reply color(double r, double g, double b) { return send(cmd::color(r, g, b)); }  // 0..1
+    Reply width(double w) { return send(cmd::width(w)); }                            // field units
     Reply line_style(std::string_view s) { return send(cmd::line_style(s)); }
+    // Printed on the floor at the turtle in the pen colour, at the next frame.
     Reply print_text(std::string_view text) { return send(cmd::print_text(text)); }
-    Reply name(std::string_view text) { return send(cmd::name(text)); }
+    Reply name(std::string_view text) { return send(cmd::name(text)); }  // key n, viewer
+    // Field-wide; clears the floor.
     Reply floor_color(double r, double g, double b) { return send(cmd::floor_color(r, g, b)); }
-    Reply join_team(int team) { return send(cmd::join_team(team)); }
-    Reply post(std::string_view message) { return send(cmd::post(message)); }
+
+    // Teams, events, spawns and the field.
+    Reply join_team(int team) { return send(cmd::join_team(team)); }  // 1..4, no way back to 0
+    Reply post(std::string_view message) { return send(cmd::post(message)); }  // team board
     Reply enable_events(unsigned mask) { return send(cmd::enable_events(mask)); }
     Reply disable_events(unsigned mask) { return send(cmd::disable_events(mask)); }
-    Reply finder_range(double d) { return send(cmd::finder_range(d)); }
-    Reply doughnut() { return send(cmd::doughnut()); }
-    Reply robot() { return send(cmd::robot()); }
-    Reply battle_mode(bool on = true) { return send(cmd::battle_mode(on)); }
-    Reply noop() { return send(cmd::noop()); }
-    Reply fire() { return send(cmd::fire()); }
-    Reply pick_coin() { return send(cmd::pick_coin()); }
-    Reply drop_coin() { return send(cmd::drop_coin()); }
-    Reply scatter_coin() { return send(cmd::scatter_coin()); }
-    Reply borrow_coins() { return send(cmd::borrow_coins()); }
+    Reply finder_range(double d) { return send(cmd::finder_range(d)); }  // 20 at start
+    Reply doughnut() { return send(cmd::doughnut()); }  // a target at a random place
+    Reply robot() { return send(cmd::robot()); }        // field-wide
+    Reply battle_mode(bool on = true) { return send(cmd::battle_mode(on)); }  // field-wide
+    Reply noop() { return send(cmd::noop()); }  // the tick and the events only
 
+    // Battle and coins.
+    Reply fire() { return send(cmd::fire()); }                  // costs a point
+    Reply pick_coin() { return send(cmd::pick_coin()); }        // the nearest within 20, if any
+    Reply drop_coin() { return send(cmd::drop_coin()); }        // ERR when none is held
+    Reply scatter_coin() { return send(cmd::scatter_coin()); }  // field-wide
+    Reply borrow_coins() { return send(cmd::borrow_coins()); }  // ten from the bank
+
+    // Queries, typed.
     Position position() { return as_position(send(cmd::query('P'))); }
-    double heading() { return as_double(send(cmd::query('D'))); }  // degrees, not wrapped
-    int team() { return static_cast<int>(as_long(send(cmd::query('M')))); }
-    Finder finder() { return as_finder(send(cmd::query('F'))); }
-    Radar radar(int n = 1) { return as_radar(send(cmd::radar(n))); }
-    Sonar sonar() { return as_sonar(send(cmd::query('W'))); }
+    double heading() { return as_double(send(cmd::query('D'))); }            // degrees, not wrapped
+    int team() { return static_cast<int>(as_long(send(cmd::query('M')))); }  // 0 (none) .. 4
+    Finder finder() { return as_finder(send(cmd::query('F'))); }             // straight ahead
+    Radar radar(int n = 1) { return as_radar(send(cmd::radar(n))); }         // n-th nearest, 1..5
+    Sonar sonar() { return as_sonar(send(cmd::query('W'))); }                // +45, 0, -45 degrees
     bool alive() { return as_flag(send(cmd::query('A'))); }
-    int score() { return static_cast<int>(as_long(send(cmd::query('S')))); }
+    int score() { return static_cast<int>(as_long(send(cmd::query('S')))); }  // 100 at start
     unsigned long tick() { return static_cast<unsigned long>(as_long(send(cmd::query('T')))); }
-    int turtles() { return static_cast<int>(as_long(send(cmd::query('N')))); }
-    int coins_near() { return static_cast<int>(as_long(send(cmd::query('C')))); }
+    int turtles() { return static_cast<int>(as_long(send(cmd::query('N')))); }     // live things
+    int coins_near() { return static_cast<int>(as_long(send(cmd::query('C')))); }  // within 20
     int coins_held() { return static_cast<int>(as_long(send(cmd::query('O')))); }
-    Board board() { return as_board(send(cmd::query('B'))); }
+    Board board() { return as_board(send(cmd::query('B'))); }  // the team's latest message
+    FieldModes modes() { return as_modes(send(cmd::query('G'))); }
 
 private:
     Turtle(int fd, double timeout) : fd_(fd), timeout_ms_(static_cast<int>(timeout * 1000)) {}
@@ -224,8 +265,9 @@ private:
     void record(const Reply &r);
 
     int fd_ = -1;
-    int timeout_ms_ = 0;   // per reply; 0 for ever
-    std::string pending_;  // bytes received after the last complete line
+    int timeout_ms_ = 0;     // per reply; 0 for ever
+    bool answered_ = false;  // a reply came: the server took us in
+    std::string pending_;    // bytes received after the last complete line
     Reply last_;
     Events events_;
 };

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "draw/battle.h"
+#include "draw/floor_readback.h"
 #include "draw/font.h"
 #include "draw/frame.h"
 #include "draw/image_files.h"
@@ -25,6 +26,7 @@
 #include "draw/walls.h"
 #include "world/field.h"
 #include "world/frame_rules.h"
+#include "world/published.h"
 
 namespace {
 
@@ -330,6 +332,7 @@ void display_frame() {
     static frame_report rep;
     field_advance_frame(rep);
     paint_new_work(rep, floor_is_fresh);
+    floor_readback(rep, field_is_painted != 0, floor_is_fresh, paint_layer_flipped);
 
     if (field_is_painted) paint_generation++;
     draw_scenery();
@@ -351,6 +354,7 @@ void display_frame() {
     if (disp_help) drawHelp();
     if (socket_error_occurred) drawWarming();
     glDisable(GL_DEPTH_TEST);
+    publish_frame(&rep);  // before the turn ends, while the lock is held
 }
 
 void write_requested_capture() {

@@ -9,6 +9,7 @@
 #include "world/world.h"
 
 std::array<tcpclient, MAX_CLIENT> &client_tab = *new std::array<tcpclient, MAX_CLIENT>;
+std::atomic<bool> field_commands_local_only{false};
 
 void reply(int cl, const std::string &line) {
     const int n = static_cast<int>(line.size());
@@ -83,6 +84,7 @@ bool try_to_exec(int cl, int budget, hold_clock::time_point yield_at) {
         reply(cl, answer_back(c.tid, command_result{}));  // ERR for the thrown-away command
         consumed = ++i;
     }
+    const bool may_change_field = !field_commands_local_only || peer_is_local_host(c.addr);
     char cmd[CLIENT_BUFFER_SIZE];
     int cmd_len = 0;
     int cmd_start = 0;  // buffer index of the pending command's first byte
@@ -98,7 +100,7 @@ bool try_to_exec(int cl, int budget, hold_clock::time_point yield_at) {
             if (cmd_len == 0) continue;
             cmd[cmd_len] = '\0';
             bool paced = false;
-            const std::string line = execute_command(cl, c.tid, cmd, &paced);
+            const std::string line = execute_command(cl, c.tid, cmd, &paced, may_change_field);
             if (paced) c.nup++;
             reply(cl, line);
             consumed = i + 1;

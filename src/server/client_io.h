@@ -13,8 +13,9 @@
 
 #include "server/net.h"
 
-inline constexpr int MAX_CLIENT = 10;
-inline constexpr int CLIENT_BUFFER_SIZE = 512;  // 511 bytes plus the terminating zero
+inline constexpr int MAX_CLIENT = 30;            // slots of client_tab: one per turtle slot
+inline constexpr int DEFAULT_CLIENT_LIMIT = 10;  // clients served at once unless set otherwise
+inline constexpr int CLIENT_BUFFER_SIZE = 512;   // 511 bytes plus the terminating zero
 // Bytes of replies a client may leave unread before it is disconnected.
 inline constexpr int CLIENT_OUTPUT_LIMIT = 64 * 1024;
 
@@ -40,6 +41,8 @@ struct tcpclient {
 // Slots, nclient and every tid change on the server thread with frame_rendering_mutex held.
 // Never destroyed, so that no descriptor closes at exit under a running server thread.
 extern std::array<tcpclient, MAX_CLIENT> &client_tab;
+// Set by set_field_commands_local_only() at start-up.
+extern std::atomic<bool> field_commands_local_only;
 
 using hold_clock = std::chrono::steady_clock;
 

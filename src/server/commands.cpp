@@ -250,6 +250,12 @@ const query_row QUERIES[] = {
          std::snprintf(out, n, "%u %s", time, text);
          return status;
      }},
+    {'G', 0,
+     [](int, int, P out, int n) {
+         std::snprintf(out, n, "%d %d %d %d", battle_mode != 0, bounded_area_mode != 0,
+                       maze_mode != 0, private_mode.load() != 0);
+         return 0;
+     }},
 };
 
 // The token at p after its leading spaces, and where the next one may start.
@@ -294,7 +300,18 @@ const command_row *find_command(const char *text) {
     return find_row(letter, upper(token_at(p)[0]));
 }
 
-command_result parse_message_for(int cl, int tid, const char *text) {
+bool field_wide(const command_row &row) {
+    switch (row.letter) {
+    case 'H':
+    case 'R':
+    case '!': return true;
+    case 'C': return row.sub == 'A' || row.sub == 'F';
+    case 'O': return row.sub == 'X';
+    default: return false;
+    }
+}
+
+command_result parse_message_for(int cl, int tid, const char *text, bool may_change_field) {
     command_args a{cl, tid, {}, "", {}};
     const char *p = text;
     a.param[0] = token_at(p);
@@ -302,7 +319,7 @@ command_result parse_message_for(int cl, int tid, const char *text) {
     for (int t = 1; t < 4; t++) a.param[t] = token_at(p);
     command_result r;
     const command_row *row = find_row(upper(a.param[0][0]), upper(a.param[1][0]));
-    if (row == nullptr) return r;
+    if (row == nullptr || (!may_change_field && field_wide(*row))) return r;
     for (int i = 0; i < row->numbers; i++) {
         a.num[i] = std::strtod(a.param[row->first_number + i], nullptr);
         if (!std::isfinite(a.num[i])) return r;
@@ -333,8 +350,8 @@ std::string answer_back(int tid, const command_result &result) {
     return std::string(line, std::min(n, REPLY_SIZE - 1));
 }
 
-std::string execute_command(int cl, int tid, const char *text, bool *paced) {
-    const command_result r = parse_message_for(cl, tid, text);
+std::string execute_command(int cl, int tid, const char *text, bool *paced, bool may_change_field) {
+    const command_result r = parse_message_for(cl, tid, text, may_change_field);
     if (paced != nullptr) *paced = r.paced;
     return answer_back(tid, r);
 }

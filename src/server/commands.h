@@ -51,11 +51,16 @@ std::span<const query_row> query_table();
 const command_row *find_command(const char *text);
 
 // Runs one command text (no separator, no leading spaces needed) for client cl driving turtle
-// tid.
-command_result parse_message_for(int cl, int tid, const char *text);
+// tid. Without may_change_field the commands that change the whole field (field_wide) are
+// answered ERR and do nothing.
+command_result parse_message_for(int cl, int tid, const char *text, bool may_change_field = true);
 // The reply line, line feed included: the payload of a query, OK or ERR, the tick and the
 // turtle's events, which it reads and clears first.
 std::string answer_back(int tid, const command_result &result);
 
 // Both in one: the reply line; *paced says whether the command counts for nup.
-std::string execute_command(int cl, int tid, const char *text, bool *paced);
+std::string execute_command(int cl, int tid, const char *text, bool *paced,
+                            bool may_change_field = true);
+
+// C A, C F, H, !, ! U, R and O X: they change the field for everyone.
+bool field_wide(const command_row &row);

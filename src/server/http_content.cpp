@@ -1,7 +1,8 @@
 // http_content.cpp: what the web viewer server sends: the viewer page with its script list,
-// the JSON documents of turtles, walls, coins and camera, the eight images and the two
-// built-in scripts. Documents are formatted from copies taken under the frame lock, so one
-// document never mixes two frames and formatting never holds up a frame.
+// the JSON documents of turtles, walls, coins and camera, the eight images, the two built-in
+// scripts, and the routing of the live view's fixed paths. Documents are formatted from the
+// frame's published snapshot, each at most once per frame, so one document never mixes two
+// frames and formatting never holds up a frame.
 #include <strings.h>
 
 #include <algorithm>
@@ -122,88 +123,112 @@ content_ptr shared(int mimetype, const void *data, unsigned int length) {
     return c;
 }
 
-turtle_view view_of(const turtle &t) {
-    turtle_view v{};
-    v.status = t.status;
-    v.event = t.event;
-    std::memcpy(v.name, t.name, sizeof v.name);
-    v.name[sizeof v.name - 1] = '\0';
-    v.team = t.team;
-    v.ttl = t.ttl;
-    v.bttf = t.bttf;
-    v.score = t.score;
-    v.ncoin = t.ncoin;
-    v.x = t.pos[0].x;
-    v.y = t.pos[0].y;
-    v.heading = t.heading;
-    v.bx = t.bullet.x;
-    v.by = t.bullet.y;
-    return v;
+// A text formatted once, by whichever request first needs it.
+struct lazy_text {
+    std::once_flag once;
+    std::string text;
+    template <typename F>
+    const std::string &get(F make) {
+        std::call_once(once, [&] { text = make(); });
+        return text;
+    }
+};
+
+// The documents of one published frame, formatted on demand and shared by every request that
+// frame serves.
+struct formatted_frame {
+    explicit formatted_frame(frame_ptr s) : snap(std::move(s)) {}
+    frame_ptr snap;
+    lazy_text turtles, walls, coins;
+    std::array<lazy_text, NTURTLE + 1> cameras;  // NTURTLE: the overview
+};
+using formatted_ptr = std::shared_ptr<formatted_frame>;
+
+// The documents of the latest frame. Before any frame is published the world is copied under
+// the lock, for this request alone.
+formatted_ptr formatted_now() {
+    frame_ptr snap = latest_frame();
+    if (snap == nullptr) {
+        auto own = std::make_shared<frame_snapshot>();
+        {
+            std::lock_guard lock(frame_rendering_mutex);
+            take_snapshot(*own, nullptr);
+        }
+        return std::make_shared<formatted_frame>(std::move(own));
+    }
+    static std::mutex current_mutex;
+    static formatted_ptr current;
+    std::lock_guard lock(current_mutex);
+    if (current == nullptr || current->snap != snap) {
+        current = std::make_shared<formatted_frame>(std::move(snap));
+    }
+    return current;
 }
 
-// The slot a URI's first segment names, or -1. Caller holds frame_rendering_mutex.
-int find_turtle_by_name(const char *name) {
+// A JSON body that points into the formatted frame it keeps alive.
+content_ptr shared_json(const formatted_ptr &f, const std::string &text) {
+    auto c = std::make_unique<container>();
+    c->mimetype = MIME_JSON;
+    c->data = reinterpret_cast<const unsigned char *>(text.data());
+    c->length = static_cast<int>(text.size());
+    c->malloced = 1;
+    c->keep = f;
+    return c;
+}
+
+// The slot a URI's first segment names in the snapshot, or -1.
+int find_turtle_by_name(const frame_snapshot &s, const char *name) {
     if ((name[0] == '$' || name[0] == '~') && is_dec_number(name + 1)) {
         errno = 0;
         const long n = std::strtol(name + 1, nullptr, 10);
-        if (errno == ERANGE || n >= ntmax) return -1;
-        return (ttl[n].status & ST_ALIVE) ? static_cast<int>(n) : -1;
+        if (errno == ERANGE || n >= s.ntmax) return -1;
+        return (s.turtles[n].status & ST_ALIVE) ? static_cast<int>(n) : -1;
     }
-    for (int t = 0; t < ntmax; t++) {
-        if ((ttl[t].status & ST_ALIVE) && strcasecmp(ttl[t].name, name) == 0) return t;
+    for (int t = 0; t < s.ntmax; t++) {
+        if ((s.turtles[t].status & ST_ALIVE) && strcasecmp(s.turtles[t].name, name) == 0) return t;
     }
     return -1;
 }
 
 content_ptr generate_json_for_turtle() {
-    std::array<turtle_view, NTURTLE> views;
-    int n;
-    uint32_t time;
-    {
-        std::lock_guard lock(frame_rendering_mutex);
-        n = ntmax;
-        time = elapsed_time.load();
-        for (int t = 0; t < n; t++) views[t] = view_of(ttl[t]);
-    }
-    return owned(MIME_JSON, json_for_turtles(views.data(), n, time));
+    const formatted_ptr f = formatted_now();
+    const frame_snapshot &s = *f->snap;
+    return shared_json(
+        f, f->turtles.get([&] { return json_for_turtles(s.turtles.data(), s.ntmax, s.tick); }));
 }
 
 content_ptr generate_json_for_wall() {
-    std::vector<wall> copy(NWALL);  // allocated before the lock is taken
-    int n;
-    {
-        std::lock_guard lock(frame_rendering_mutex);
-        n = nwall;
-        std::copy_n(walls.begin(), n, copy.begin());
-    }
-    return owned(MIME_JSON, json_for_walls(copy.data(), n));
+    const formatted_ptr f = formatted_now();
+    const frame_snapshot &s = *f->snap;
+    return shared_json(f, f->walls.get([&] { return json_for_walls(s.walls.data(), s.nwall); }));
 }
 
 content_ptr generate_json_for_coin() {
-    std::vector<coin> copy(NCOIN);
-    int n;
-    {
-        std::lock_guard lock(frame_rendering_mutex);
-        n = ncoin;
-        std::copy_n(coins.begin(), n, copy.begin());
-    }
-    return owned(MIME_JSON, json_for_coins(copy.data(), n));
+    const formatted_ptr f = formatted_now();
+    const frame_snapshot &s = *f->snap;
+    return shared_json(f, f->coins.get([&] { return json_for_coins(s.coins.data(), s.ncoin); }));
 }
 
-// The camera of the turtle that `first` names (null: none), found and copied in one hold of
-// the lock, so the name and the position belong to the same frame.
+// The camera of the turtle that `first` names (null: none), in the same frame as its name.
 content_ptr generate_json_for_camera(const char *first) {
-    turtle_view v{};
-    bool found = false;
-    if (first != nullptr) {
-        std::lock_guard lock(frame_rendering_mutex);
-        const int tid = find_turtle_by_name(first);
-        if (tid >= 0) {
-            v = view_of(ttl[tid]);
-            found = true;
-        }
-    }
-    return owned(MIME_JSON, json_for_camera(found ? &v : nullptr));
+    const formatted_ptr f = formatted_now();
+    const frame_snapshot &s = *f->snap;
+    const int tid = first != nullptr ? find_turtle_by_name(s, first) : -1;
+    const turtle_snapshot *t = tid >= 0 ? &s.turtles[tid] : nullptr;
+    return shared_json(
+        f, f->cameras[tid >= 0 ? tid : NTURTLE].get([&] { return json_for_camera(t); }));
+}
+
+// The live view's fixed paths (a query part is ignored); null for any other URI.
+content_ptr generate_live(const char *uri) {
+    if (std::strncmp(uri, "live/", 5) != 0) return nullptr;
+    const std::string path(uri, std::strcspn(uri, "?"));
+    if (path != "live/stream") return generate_live_floor(path.c_str());
+    auto c = std::make_unique<container>();
+    c->mimetype = MIME_EVENT_STREAM;
+    c->stream = true;
+    c->headers = std::string("Cache-Control: no-cache\r\n") + LIVE_HEADERS;
+    return c;
 }
 
 }  // namespace
@@ -215,6 +240,7 @@ const char *mime_type_name(int mimetype) {
     case MIME_CSS: return "text/css";
     case MIME_JSON: return "application/json";
     case MIME_JAVASCRIPT: return "text/javascript";
+    case MIME_EVENT_STREAM: return "text/event-stream";
     default: return "text/plain";
     }
 }
@@ -282,12 +308,12 @@ std::string json_for_turtles(const turtle_view *t, int n, uint32_t time) {
         append_json_escaped(out, std::string_view(v.name, strnlen(v.name, sizeof v.name)));
         out += '"';
         o.number("team", v.team);
-        o.number("x", v.x);
-        o.number("y", v.y);
+        o.number("x", v.pos.x);
+        o.number("y", v.pos.y);
         o.number("head", std::fmod(v.heading, 360.0));
         o.number("ttl", v.ttl);
-        o.number("bx", v.bx);
-        o.number("by", v.by);
+        o.number("bx", v.bullet.x);
+        o.number("by", v.bullet.y);
         o.number("bttf", v.bttf);
         o.number("score", v.score);
         o.number("ncoin", v.ncoin);
@@ -346,8 +372,8 @@ std::string json_for_camera(const turtle_view *t) {
     double eye[3] = {0.0, 0.0, 450.0}, target[3] = {0.0, 0.0, 0.0};
     if (t != nullptr) {
         const double h = std::fmod(t->heading, 360.0) * PI / 180.0;
-        eye[0] = t->x, eye[1] = t->y, eye[2] = 10.0;
-        target[0] = t->x + 100.0 * std::cos(h), target[1] = t->y + 100.0 * std::sin(h);
+        eye[0] = t->pos.x, eye[1] = t->pos.y, eye[2] = 10.0;
+        target[0] = t->pos.x + 100.0 * std::cos(h), target[1] = t->pos.y + 100.0 * std::sin(h);
         target[2] = 10.0;
     }
     std::string out;
@@ -395,6 +421,7 @@ content_ptr generate_png(int id) {
 
 content_ptr generate_content(const char *uri) {
     if (uri[0] == '\0') return owned(MIME_HTML, generate_html());
+    if (content_ptr live = generate_live(uri)) return live;
     if (std::strcmp(uri, VIEWER_JS_PATH + 1) == 0) {
         return shared(MIME_JAVASCRIPT, viewer_js, viewer_js_size);
     }

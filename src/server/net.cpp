@@ -95,3 +95,7 @@ peer_text format_peer(const sockaddr_in &addr) {
     t.port = ntohs(addr.sin_port);
     return t;
 }
+
+bool peer_is_local_host(const sockaddr_in &addr) {
+    return addr.sin_addr.s_addr == htonl(INADDR_LOOPBACK);
+}

@@ -68,3 +68,7 @@ struct peer_text {
     int port;                    // host byte order
 };
 peer_text format_peer(const sockaddr_in &addr);
+
+// The peer is this machine itself: exactly 127.0.0.1. Other loopback addresses (127.0.0.2 ...)
+// count as other hosts, so a test can play a remote client without a second machine.
+bool peer_is_local_host(const sockaddr_in &addr);

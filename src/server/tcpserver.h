@@ -7,7 +7,7 @@
 
 inline constexpr int COMMAND_PORT = 2222;
 
-extern int nclient;        // slots in use, 0..MAX_CLIENT
+extern int nclient;        // slots in use, 0..client_limit()
 extern int server_socket;  // listening socket, -1 when the port failed
 
 // ---- Main thread ----
@@ -20,6 +20,13 @@ int tcp_server_port();            // the bound port, or -1 before start or after
 // Asks the server thread to stop, joins it, then closes every client (turtles left as they are)
 // and the listening socket. Main thread, lock not held; nothing when the server never started.
 void stop_tcp_server();
+
+// Classroom options, set at start-up; they take effect at the next connection or command.
+void set_client_limit(int limit);  // 1..MAX_CLIENT clients at once (DEFAULT_CLIENT_LIMIT)
+int client_limit();
+// When on, the commands that change the whole field answer ERR unless the client is on the
+// local host (peer_is_local_host). Off at start.
+void set_field_commands_local_only(bool on);
 
 // ---- Fuzzing and tests, with no server thread started ----
 // The client loop driven by hand: the same reading, splitting, executing and replying as the

@@ -26,20 +26,34 @@ void step_slot(int tid, slot_view &v) {
         v.finder = take_beam(t.target_of_finder);
         v.radar = take_beam(t.target_of_rader);
     }
-    v.status = t.status;
-    v.pos = t.pos[0];
-    v.heading = t.heading;
-    v.team = t.team;
-    v.score = t.score;
-    v.ncoin = t.ncoin;
-    v.ttl = t.ttl;
-    std::memcpy(v.name, t.name, sizeof v.name);
+    static_cast<turtle_snapshot &>(v) = snapshot_turtle(tid);
     explosion_step(tid, v.battle);
     hit_flash_step(tid, v.battle);
     update_robot(tid);
 }
 
 }  // namespace
+
+turtle_snapshot snapshot_turtle(int tid) {
+    const turtle &t = ttl[tid];
+    turtle_snapshot v;
+    v.tid = tid;
+    v.cid = t.cid;
+    v.status = t.status;
+    v.event = t.event;
+    v.pos = t.pos[0];
+    v.heading = t.heading;
+    v.team = t.team;
+    v.score = t.score;
+    v.ncoin = t.ncoin;
+    v.ttl = t.ttl;
+    v.bttf = t.bttf;
+    v.bullet = t.bullet;
+    v.bheading = t.bheading;
+    std::memcpy(v.name, t.name, sizeof v.name);
+    v.name[sizeof v.name - 1] = '\0';
+    return v;
+}
 
 bool is_object(int tid) { return (ttl[tid].status & (ST_STONE | ST_DOUGHNUT)) != 0; }
 

@@ -15,17 +15,26 @@ struct beam_view {
     position to{};  // the caught slot's position when the beam was taken
 };
 
-// One slot as the frame draws it: the world as it stood when the slot's turn came, after its
-// own earlier steps and before its later ones.
-struct slot_view {
+// One turtle slot as it stands: what the frame draws of it and what viewers are shown.
+struct turtle_snapshot {
     int tid = -1;
-    bool drawn = false;  // the slot was alive when its turn came; nothing is drawn otherwise
-    uint32_t status = 0;
+    int cid = -1;  // its client, -1 for none
+    uint32_t status = 0, event = 0;
     position pos{};
     double heading = 0.0;  // degrees
     int team = 0, score = 0, ncoin = 0;
     int ttl = 0;  // dying countdown: the body is translucent while it runs
+    int bttf = 0;
+    position bullet{};  // bullet in flight, or the place of its hit flash
+    double bheading = 0.0;
     char name[129] = {};
+};
+turtle_snapshot snapshot_turtle(int tid);  // tid 0..NTURTLE-1
+
+// One slot as the frame draws it: the world as it stood when the slot's turn came, after its
+// own earlier steps and before its later ones.
+struct slot_view : turtle_snapshot {
+    bool drawn = false;       // the slot was alive when its turn came; nothing is drawn otherwise
     beam_view finder, radar;  // battle mode only
     // Its bullet (drawn also after the slot was freed), burst, fireball and flash.
     battle_draw battle;

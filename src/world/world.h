@@ -4,9 +4,10 @@
 // The lock rule: every read and write of the state declared here (and of the client table
 // and the painter's state) happens with frame_rendering_mutex held, except what is declared
 // std::atomic. Holders: the command server thread while it spawns a client's turtle or
-// executes a batch, the frame through its frame_turn, key and menu
-// actions, the timer's look at the turtle table, and the HTTP threads while they copy what
-// they format. Nobody blocks on a socket while holding it.
+// executes a batch, the frame through its frame_turn, key and menu actions, and the timer's
+// look at the turtle table. The HTTP threads read the frames published at the end of each
+// frame (published.h) instead; they take the lock only before the first one (tests without a
+// frame loop). Nobody blocks on a socket while holding it.
 //
 // Nothing in world/ calls GL or GLUT: drawing reads the world, never the other way round.
 #pragma once
@@ -194,10 +195,9 @@ void set_world_links(const world_links &links);
 void disconnect_client_for(int tid, int cl);
 
 // ---- Ending the process (world.cpp) ---------------------------------------------------------
-// The Q key and the Exit entry. Runs the stop hooks that the servers registered, the newest
-// first (each stops its threads and joins them), flushes the standard streams and ends the
-// process with status 0 without running static destructors, which threads still unstopped
-// (the HTTP threads) may be reading under. Main thread, lock not held.
+// The Q key and the Exit entry. Runs the stop hooks that servers registered, the newest first
+// (each stops its threads and joins them), then exit(0), whose handlers stop the rest (the
+// HTTP server registers its stop with atexit). Main thread, lock not held.
 [[noreturn]] void field_quit();
 void add_quit_hook(void (*stop)());  // at most MAX_QUIT_HOOKS; further hooks are ignored
 inline constexpr int MAX_QUIT_HOOKS = 4;

@@ -22,6 +22,8 @@ endfunction()
 
 kelpmoor_client_test(clients_protocol_reference
     ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_protocol_doc.py docs/protocol.md)
+kelpmoor_client_test(clients_http_reference
+    ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_http_doc.py docs/http.md)
 kelpmoor_client_test(clients_python
     ${KELPMOOR_PYTHON} -m unittest discover -s clients/python/tests -v)
 if(KELPMOOR_NODE)
@@ -40,3 +42,10 @@ if(KELPMOOR_NODE)
     kelpmoor_client_test(example_battle_bot ${check_example} battle)
     kelpmoor_client_test(example_team_vs_robots ${check_example} team)
 endif()
+
+# Lessons written for Python's turtle module, run with kelpmoor.turtle: the capture shows each
+# figure where the turtle module draws it.
+foreach(lesson square star spiral)
+    kelpmoor_client_test(turtle_lesson_${lesson}
+        ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_lessons.py ${lesson})
+endforeach()

@@ -114,12 +114,12 @@ describe('against the arena', () => {
   test('text that would break framing is refused before sending', async () => {
     const t = await fresh();
     try {
-      for (const bad of [() => t.post('a;b'), () => t.post('a\nb'), () => t.post('café'),
+      for (const bad of [() => t.post('a;b'), () => t.post('a\nb'),
         () => t.send('F 1;F 2'), () => t.send('Q P\n'), () => t.send('U ' + 'x'.repeat(510)),
         () => t.name('a\0b')]) {
         assert.throws(bad, k.FramingError);
       }
-      assert.throws(() => t.forward(Infinity), RangeError);
+      assert.throws(() => t.forward(Infinity), k.ArgumentError);
       assert.equal(await t.team(), 0);
     } finally {
       t.close();

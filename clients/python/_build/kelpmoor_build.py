@@ -9,7 +9,7 @@ import tarfile
 import zipfile
 
 NAME = "kelpmoor"
-VERSION = "0.1.0"
+VERSION = "0.2.0"
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DIST_INFO = f"{NAME}-{VERSION}.dist-info"
 TAG = "py3-none-any"

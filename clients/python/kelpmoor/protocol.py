@@ -1,6 +1,8 @@
 """Kelpmoor's command language: replies, events, typed query results and command texts.
 
-Nothing here touches a socket; client.py sends what these functions build.
+Nothing here touches a socket; client.py sends what these functions build. Text travels as
+Latin-1, the encoding of the floor's fonts and of the viewer's documents: names and printed
+texts are encoded with it (a character outside it becomes "?"), replies are decoded with it.
 """
 
 from __future__ import annotations
@@ -57,7 +59,11 @@ class ProtocolError(KelpmoorError):
     """A line from the server that is not a reply."""
 
 
-class FramingError(KelpmoorError, ValueError):
+class ArgumentError(KelpmoorError, ValueError):
+    """An argument the command cannot take; the message names what it can. Nothing was sent."""
+
+
+class FramingError(ArgumentError):
     """An argument that would split or break the command (";", a line end, too long)."""
 
 
@@ -118,6 +124,15 @@ class Board(NamedTuple):
     text: str
 
 
+class FieldModes(NamedTuple):
+    """The field's modes (Q G). Walls stop turtles only while bounded_area is on."""
+
+    battle: bool
+    bounded_area: bool
+    maze: bool
+    private: bool  # only clients on the arena's own machine are let in
+
+
 _REPLY = re.compile(r"^(?:(.*) )?(OK|ERR) @ (\d+) (\d+)$")
 
 
@@ -146,11 +161,13 @@ def _ints(payload: str) -> list[int]:
 
 
 def parse_board(payload: str, ok: bool = True) -> Board:
+    """The payload of Q B: "tick text", the text possibly empty."""
     tick, _, text = payload.partition(" ")
     return Board(int(tick), text)
 
 
 def parse_radar(payload: str, ok: bool) -> Radar:
+    """The payload of Q R n: "direction team"; an ERR reply means nothing was found."""
     direction, team = payload.split()
     return Radar(ok, float(direction), int(team))
 
@@ -170,20 +187,30 @@ QUERY_PARSERS: dict[str, Callable[[str, bool], object]] = {
     "O": lambda p, ok: _ints(p)[0],
     "B": parse_board,
     "R": parse_radar,
+    "G": lambda p, ok: FieldModes(*(v != 0 for v in _ints(p))),
 }
 
 
 def number(v: float) -> str:
     """A numeric argument as the server reads it; refuses what it would refuse."""
-    f = float(v)
+    try:
+        f = float(v)
+    except (TypeError, ValueError):
+        raise ArgumentError(f"not a number: {v!r}") from None
     if not math.isfinite(f):
-        raise ValueError(f"not a finite number: {v!r}")
+        raise ArgumentError(f"not a finite number: {v!r}")
     return str(int(f)) if f == int(f) and abs(f) < 1e15 else repr(f)
 
 
+def latin1(text: str) -> bytes:
+    """text in Latin-1, each character outside it as "?"."""
+    return text.encode("latin-1", "replace")
+
+
 def hex_text(text: str | bytes, limit: int) -> str:
-    """Text for S and N: its bytes (UTF-8 for str) as hex pairs. A zero byte would be dropped."""
-    data = text.encode("utf-8") if isinstance(text, str) else bytes(text)
+    """Text for S and N: its bytes (Latin-1 for str) as hex pairs. A zero byte would be
+    dropped."""
+    data = latin1(text) if isinstance(text, str) else bytes(text)
     if b"\0" in data:
         raise FramingError("text with a zero byte")
     if len(data) > limit:
@@ -192,11 +219,13 @@ def hex_text(text: str | bytes, limit: int) -> str:
 
 
 def plain_text(text: str) -> str:
-    """Text for U: printable ASCII without ";" (the server would cut the command there)."""
-    for ch in text:
-        if ch == ";" or not (" " <= ch <= "~"):
-            raise FramingError(f"team message with {ch!r}: only printable ASCII without ';'")
-    return text
+    """Text for U. The server drops every byte that is not printable ASCII from a command, so
+    each other character becomes "?"; ";" and line ends, which would end the command, are
+    refused."""
+    for ch in (";", "\n", "\r"):
+        if ch in text:
+            raise FramingError(f"team message with {ch!r}: any text without ';' or a line end")
+    return "".join(ch if " " <= ch <= "~" else "?" for ch in text)
 
 
 _NOT_IN_A_COMMAND = re.compile(r"[^ -:<-~]")  # anything but printable ASCII without ";"

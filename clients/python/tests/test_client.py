@@ -123,7 +123,7 @@ class AgainstArena(unittest.TestCase):
 
     def test_refused_text_is_never_sent(self):
         t = self.t
-        for bad in (lambda: t.post("a;b"), lambda: t.post("a\nb"), lambda: t.post("café"),
+        for bad in (lambda: t.post("a;b"), lambda: t.post("a\nb"),
                     lambda: t.send("F 1;F 2"), lambda: t.send("Q P\n"),
                     lambda: t.send("U " + "x" * 510), lambda: t.name("a\0b")):
             with self.assertRaises(kelpmoor.FramingError):

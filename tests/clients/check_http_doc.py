@@ -1,0 +1,181 @@
+#!/usr/bin/env python3
+"""Runs every example of docs/http.md against the arena on KELPMOOR_HTTP_PORT (and its command
+port, KELPMOOR_PORT) and checks each response. The notation is described at the end of that
+file.
+
+    check_http_doc.py docs/http.md
+"""
+
+import os
+import re
+import socket
+import sys
+import time
+import zlib
+
+from arena import Connection
+
+TIMEOUT = 20.0
+SETTLE = 0.3  # seconds between a command and a request, so that a frame has published it
+
+PLACEHOLDERS = {"int": r"-?\d+", "real": r"-?\d+\.\d+", "any": r".*"}
+
+
+def blocks(markdown):
+    found, current = [], None
+    for number, line in enumerate(markdown.splitlines(), 1):
+        if current is None:
+            if line.strip() == "```http":
+                current = (number, [])
+            continue
+        if line.strip() == "```":
+            found.append(current)
+            current = None
+        else:
+            current[1].append((number, line))
+    return found
+
+
+def pattern(text):
+    parts = re.split(r"\{(int|real|any)\}", text)
+    return re.compile("^" + "".join(PLACEHOLDERS[p] if i % 2 else re.escape(p)
+                                    for i, p in enumerate(parts)) + "$")
+
+
+class Http:
+    def __init__(self, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT)
+        self.got = b""
+
+    def more(self):
+        chunk = self.sock.recv(65536)
+        if not chunk:
+            raise ConnectionError("the server closed the connection")
+        self.got += chunk
+
+    def line(self):
+        while b"\n" not in self.got:
+            self.more()
+        line, _, self.got = self.got.partition(b"\n")
+        return line.decode("latin-1")
+
+    def take(self, n):
+        while len(self.got) < n:
+            self.more()
+        out, self.got = self.got[:n], self.got[n:]
+        return out
+
+
+def png_size(data):
+    if data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
+        return None
+    zlib.decompress(b"".join(data[p + 8:p + 8 + int.from_bytes(data[p:p + 4], "big")]
+                             for p in chunk_offsets(data) if data[p + 4:p + 8] == b"IDAT"))
+    return f"{int.from_bytes(data[16:20], 'big')}x{int.from_bytes(data[20:24], 'big')}"
+
+
+def chunk_offsets(data):
+    pos = 8
+    while pos + 8 <= len(data):
+        yield pos
+        pos += 12 + int.from_bytes(data[pos:pos + 4], "big")
+
+
+def check_response(http, expected, failures):
+    """expected: [(line number, text)] of the response: head lines, "", body lines."""
+    head, length, stream = [], None, False
+    while True:
+        line = http.line().rstrip("\r")
+        if not line:
+            break
+        head.append(line)
+        if line.startswith("Content-Length: "):
+            length = int(line[16:])
+        stream = stream or line == "Content-Type: text/event-stream"
+    blank = next((i for i, (_, t) in enumerate(expected) if t == ""), len(expected))
+    for i, (number, text) in enumerate(expected[:blank]):
+        got = head[i] if i < len(head) else "<none>"
+        if not pattern(text).match(got):
+            failures.append(f"line {number}: expected {text!r}, got {got!r}")
+    if len(head) != blank:
+        failures.append(f"line {expected[0][0]}: {len(head)} head lines, not {blank}")
+    body = expected[blank + 1:]
+    if stream:
+        for number, text in body:
+            got = http.line()
+            if not pattern(text).match(got):
+                failures.append(f"line {number}: expected {text!r}, got {got[:300]!r}")
+        return
+    data = http.take(length or 0)
+    if not body:
+        return
+    number, text = body[0]
+    m = re.fullmatch(r"\{png (\d+x\d+)\}", text)
+    if m:
+        if png_size(data) != m.group(1):
+            failures.append(f"line {number}: expected a {m.group(1)} PNG")
+    elif not pattern("\n".join(t for _, t in body)).match(data.decode("latin-1")):
+        failures.append(f"line {number}: expected {text!r}, got {data[:300]!r}")
+
+
+def run_block(start, lines, failures):
+    command, http, i = None, None, 0
+    while i < len(lines):
+        number, text = lines[i]
+        if text.startswith("> "):
+            if command is None:
+                command = Connection(int(os.environ.get("KELPMOOR_PORT", "2222")), TIMEOUT)
+                deadline = time.monotonic() + TIMEOUT
+                while time.monotonic() < deadline:
+                    command.send("C A;Q N")
+                    command.line()
+                    if command.line().split()[0] == "1":
+                        break
+                    time.sleep(0.05)
+            command.ask(text[2:])
+            time.sleep(SETTLE)
+            i += 1
+            continue
+        m = re.fullmatch(r"(GET|HEAD|POST) (\S+)", text)
+        if m is None:
+            failures.append(f"line {number}: not a request: {text!r}")
+            return
+        response = []
+        i += 1
+        while i < len(lines) and lines[i][1].startswith("<"):
+            response.append((lines[i][0], lines[i][1][2:] if len(lines[i][1]) > 1 else ""))
+            i += 1
+        if http is None:
+            http = Http(int(os.environ.get("KELPMOOR_HTTP_PORT", "2280")))
+        http.sock.sendall(f"{m.group(1)} {m.group(2)} HTTP/1.1\r\nHost: doc\r\n\r\n".encode())
+        try:
+            check_response(http, response, failures)
+        except (OSError, ConnectionError) as e:
+            failures.append(f"line {number}: no response ({e})")
+            return
+        if "/live/stream" in text:
+            http.sock.close()
+            http = None
+    for c in (command, http):
+        if c is not None:
+            c.sock.close()
+
+
+def main(argv):
+    path = argv[1] if len(argv) > 1 else "docs/http.md"
+    with open(path) as f:
+        found = blocks(f.read())
+    if not found:
+        print(f"{path}: no examples", file=sys.stderr)
+        return 1
+    failures = []
+    for start, lines in found:
+        run_block(start, lines, failures)
+    for f in failures:
+        print(f"{path}: {f}", file=sys.stderr)
+    print(f"{len(found)} examples, {len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -96,8 +96,7 @@ void add_quit_hook(void (*stop)()) {
 
 void field_quit() {
     for (int i = nquit_hooks - 1; i >= 0; i--) quit_hooks[i]();
-    std::fflush(nullptr);
-    std::quick_exit(0);
+    std::exit(0);
 }
 
 // ---- World model ----

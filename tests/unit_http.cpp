@@ -99,6 +99,7 @@ TEST(HttpContent, RoutesByTheLastSegmentsInAnyCase) {
     // The built-in scripts live at exactly two paths.
     EXPECT_EQ(mime_of("js/viewer.js"), MIME_JAVASCRIPT);
     EXPECT_NE(body_of("js/viewer.js").find("function webGLStart"), std::string::npos);
+    EXPECT_EQ(mime_of("js/three.min.js"), MIME_JAVASCRIPT);
     EXPECT_EQ(mime_of("x/js/viewer.js"), MIME_HTML);
     EXPECT_EQ(mime_of("JS/viewer.js"), MIME_HTML);
     EXPECT_STREQ(mime_type_name(MIME_JAVASCRIPT), "text/javascript");

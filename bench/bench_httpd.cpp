@@ -302,23 +302,25 @@ void measure_streams() {
     std::fflush(stdout);
 }
 
-// The read-back times, taken under the frame lock that the frame writes them under.
-std::vector<double> locked_readbacks() {
+// The read-back times (of every step, or of the reads alone), taken under the frame lock that
+// the frame writes them under.
+std::vector<double> locked_readbacks(bool reads_alone = false) {
     std::lock_guard lock(frame_rendering_mutex);
-    return floor_readback_times();
+    return reads_alone ? floor_read_times() : floor_readback_times();
 }
 
 // A viewer following the floor: every new version in the stream is fetched as since/V.
 void measure_floor() {
     painting = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const size_t reads_before = locked_readbacks().size();
+    const size_t steps_before = locked_readbacks().size();
+    const size_t reads_before = locked_readbacks(true).size();
     const int stream = open_stream();
     const int floor = bench::connect_loopback(httpd_port());
     std::string response, events;
     exchange(floor, "GET /live/floor.png HTTP/1.1\r\n\r\n", response);
     long have = std::atol(response.substr(response.find("X-Floor-Version: ") + 17).c_str());
-    long bytes = 0, fetches = 0;
+    long bytes = 0, picture_bytes = 0, fetches = 0;
     char buf[65536];
     const auto start = Clock::now();
     while (seconds_since(start) < FLOOR_SECONDS) {
@@ -335,6 +337,7 @@ void measure_floor() {
         exchange(floor, "GET /live/floor/since/" + std::to_string(have) + " HTTP/1.1\r\n\r\n",
                  response);
         bytes += static_cast<long>(response.size());
+        picture_bytes += static_cast<long>(response.size());
         fetches++;
         have = std::atol(response.substr(response.find("X-Floor-Version: ") + 17).c_str());
     }
@@ -342,19 +345,21 @@ void measure_floor() {
     painting = false;
     close(stream);
     close(floor);
-    std::vector<double> reads = locked_readbacks();
+    std::vector<double> steps = locked_readbacks(), reads = locked_readbacks(true);
+    steps.erase(steps.begin(), steps.begin() + std::min(steps_before, steps.size()));
     reads.erase(reads.begin(), reads.begin() + std::min(reads_before, reads.size()));
     std::printf("floor, one turtle painting for %.0f s:\n", secs);
     std::printf(
-        "  a viewer downloads %.1f KB/s (stream and %ld pictures of what changed; goal "
-        "at most 200)\n",
-        bytes / 1000.0 / secs, fetches);
-    if (!reads.empty()) {
+        "  a viewer downloads %.1f KB/s (goal at most 200): the stream and %ld pictures of "
+        "what changed, %.1f KB/s of them\n",
+        bytes / 1000.0 / secs, fetches, picture_bytes / 1000.0 / secs);
+    if (!steps.empty() && !reads.empty()) {
         std::printf(
-            "  read-back cost in %zu frames of %.0f s that changed the floor: median %.3f ms, p99 "
-            "%.3f ms (goal median at "
-            "most 0.3)\n",
-            reads.size(), secs, bench::median(reads) / 1000.0, bench::percentile99(reads) / 1000.0);
+            "  read-back cost per frame that changed the floor (%zu frames): median %.3f "
+            "ms, p99 %.3f ms (goal median at most 0.3)\n",
+            steps.size(), bench::median(steps) / 1000.0, bench::percentile99(steps) / 1000.0);
+        std::printf("  the reads alone (%zu): median %.3f ms, p99 %.3f ms\n", reads.size(),
+                    bench::median(reads) / 1000.0, bench::percentile99(reads) / 1000.0);
     }
     std::fflush(stdout);
 }

@@ -1,85 +1,185 @@
 #!/usr/bin/env python3
-# browser_viewer.py: the browser viewer end to end, beside the arena of tests/clients/arena.py.
-# Places turtles through the command port, loads the viewer page in headless Chromium and
-# checks the screenshot (turtles drawn where they stand) and the page (their names in the
-# score elements), names with quotes and bytes above 0x7e included.
-#
-#   arena.py PROGRAM -- browser_viewer.py SCREENSHOT.png
+"""browser_viewer.py: the browser viewer end to end in headless Chromium, beside the arena of
+tests/clients/arena.py.
+
+    arena.py PROGRAM -- browser_viewer.py floor SCREENSHOT.png
+        a client paints a red square and prints text on a dark blue floor, turtles stand in
+        teams: the screenshot shows the paint, the floor colour and the window's team colour,
+        from the event stream and, with the stream unavailable, from polling
+    arena.py PROGRAM -- browser_viewer.py memory
+        rounds of a battle (turtles joining, driving, firing and leaving, coins scattered and
+        picked, labels shown, the maze switched): the viewer's GPU memory stays flat
+"""
 import math
 import os
+import random
 import re
-import subprocess
 import sys
-import tempfile
+import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "clients"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "clients"), os.path.join(os.path.dirname(HERE), "tools")]
 from arena import Connection, read_png  # noqa: E402
+from chromium_page import ChromiumPage  # noqa: E402
+from check_examples import press_key  # noqa: E402
 
 FOV_DEGREES = 64       # the viewer's field of view (web/viewer.js)
 OVERVIEW_HEIGHT = 450  # the overview camera's height
-SHELL_TOP = 26 * 46 / 64  # height of a turtle's top as the viewer draws it
+SHELL_TOP = 5          # the turtle's shell is widest at this height
 WINDOW = (800, 600)
-TURTLES = [("alpha", -150, 100), ("beta", 120, -80), ('q"\xe9', 40, 150)]
+TURTLES = [("alpha", -150, 100, 1), ("beta", 120, -80, 0), ('q"\xe9', 40, 150, 3)]
+FLOOR = (0, 0, 128)    # H 0 0 0.5
+SQUARE = (-200, -60, 80)  # lower left corner and side of the red square
+# The window's team-1 body seen from above: diffuse (0.7, 0.3, 1.0) under the light straight
+# down, plus 0.2 ambient on 0.6 of it.
+TEAM1 = tuple(min(255, round(255 * c * 1.12)) for c in (0.7, 0.3, 1.0))
+failed = []
 
 
-def fail(message):
-    print("FAIL: " + message, file=sys.stderr)
-    sys.exit(1)
+def check(ok, message):
+    if not ok:
+        print("FAIL: " + message, file=sys.stderr)
+        failed.append(message)
 
 
-def shell_pixels(rows, cx, cy, radius=12):
-    """Pixels of turtle-shell brown (red well above blue) in a square around (cx, cy)."""
-    n = 0
-    for y in range(max(0, cy - radius), min(len(rows), cy + radius + 1)):
-        for x in range(max(0, cx - radius), min(len(rows[0]), cx + radius + 1)):
-            r, g, b = rows[y][x]
-            n += r > b + 40 and r > 50
-    return n
+def near(rgb, want, tolerance=40):
+    return all(abs(a - b) <= tolerance for a, b in zip(rgb, want))
 
 
-def chromium(url, *args):
-    with tempfile.TemporaryDirectory() as profile:
-        return subprocess.run(
-            ["chromium", "--headless", "--no-sandbox", "--enable-unsafe-swiftshader",
-             "--user-data-dir=" + profile, "--window-size=%d,%d" % WINDOW,
-             "--virtual-time-budget=3000", *args, url],
-            capture_output=True, timeout=120)
+def client(port, name, *commands):
+    c = Connection(port, 10)
+    for command in ("N " + name.encode("latin-1").hex(),) + commands:
+        c.ask(command)
+    return c
+
+
+def viewer_ready(page):
+    page.wait_for("window.kelpmoorViewer && kelpmoorViewer.state().source !== 'none' && "
+                  "kelpmoorViewer.state().floor !== null && "
+                  "kelpmoorViewer.state().floor === kelpmoorViewer.state().floorWanted")
+    return page.evaluate("kelpmoorViewer.state()")
+
+
+def check_floor_shot(png, source):
+    w, h, rows = read_png(png)
+    scale = (h / 2) / (OVERVIEW_HEIGHT * math.tan(math.radians(FOV_DEGREES / 2)))
+
+    def at(x, y, z=0):
+        s = scale * OVERVIEW_HEIGHT / (OVERVIEW_HEIGHT - z)
+        return rows[round(h / 2 - y * s)][round(w / 2 + x * s)]
+
+    x0, y0, side = SQUARE
+    for dx, dy in ((0.5, 0.5), (0.2, 0.2), (0.8, 0.8)):
+        rgb = at(x0 + side * dx, y0 + side * dy)
+        check(near(rgb, (255, 0, 0)), "%s: not red inside the square: %s" % (source, rgb))
+    for x, y in ((0, 0), (-200, -200), (200, 50), (100, -220)):
+        rgb = at(x, y)
+        check(near(rgb, FLOOR, 20), "%s: not the floor colour at (%d, %d): %s" % (source, x, y, rgb))
+    for name, x, y, team in TURTLES:
+        rgb = at(x, y, SHELL_TOP)
+        check(not near(rgb, FLOOR, 30), "%s: no turtle drawn at (%d, %d)" % (source, x, y))
+        if team == 1:
+            check(near(rgb, TEAM1, 25), "%s: team 1's turtle is %s, not %s" % (source, rgb, TEAM1))
+
+
+def floor_test(screenshot):
+    port, base = int(os.environ["KELPMOOR_PORT"]), "http://127.0.0.1:%s/" % os.environ[
+        "KELPMOOR_HTTP_PORT"]
+    x0, y0, side = SQUARE
+    square = ["L S", "P D"] + ["F %d" % side, "T L 90"] * 4
+    clients = [client(port, "painter", "H 0 0 0.5", "J %d %d" % (x0, y0), "T E", "K 1 0 0",
+                      *square, "P U", "L -", "J -180 -180", "K 1 1 0",
+                      "S " + b"HELLO".hex(), "J 230 230")]
+    for name, x, y, team in TURTLES:  # kept open: a closed client's turtle becomes a zombie
+        clients.append(client(port, name, "J %d %d" % (x, y), "T N", "I %d" % team))
+
+    with ChromiumPage(*WINDOW) as page:
+        page.open(base)
+        state = viewer_ready(page)
+        check(state["source"] == "stream", "the viewer is not on the stream: %s" % state)
+        png = page.screenshot()
+        with open(screenshot, "wb") as f:
+            f.write(png)
+        check_floor_shot(png, "stream")
+        names = page.evaluate("Array.from(document.querySelectorAll('[id^=score]'))"
+                              ".map(function (e) { return e.textContent; }).join('\\n')")
+        for name, _, _, _ in TURTLES:
+            check(re.search("^" + re.escape(name) + ": 100 points", names, re.M),
+                  "no score line names %r:\n%s" % (name, names))
+
+    with ChromiumPage(*WINDOW) as page:
+        page.before_load("window.EventSource = undefined;")
+        page.open(base)
+        state = viewer_ready(page)
+        check(state["source"] == "poll", "without the stream the viewer does not poll: %s" % state)
+        page.wait_for("/turtles alive/.test(document.getElementById('result').textContent)")
+        check_floor_shot(page.screenshot(), "polling")
+
+
+def battle_round(port, rng, round_no):
+    """Turtles join, drive and fire while coins are scattered and picked; then the maze is
+    switched, which removes them all and changes the walls."""
+    clients = []
+    for i in range(4):
+        for attempt in range(10):  # the last round's kill-all may still take a newcomer
+            try:
+                clients.append(client(port, "r%d-%d" % (round_no, i), "I %d" % (i % 5)))
+                break
+            except ConnectionError:
+                time.sleep(0.5)
+    for step in range(60):
+        for c in list(clients):
+            try:
+                c.ask(rng.choice(["F 6", "T L 25", "T R 25", "X", "O"]))
+                if step % 10 == 0:
+                    c.ask("O X")
+            except ConnectionError:  # its turtle exploded
+                clients.remove(c)
+    return clients
+
+
+def memory_test():
+    port, base = int(os.environ["KELPMOOR_PORT"]), "http://127.0.0.1:%s/" % os.environ[
+        "KELPMOOR_HTTP_PORT"]
+    rng = random.Random(5)
+    Connection(port, 10).ask("!")
+    for key in "ns":  # the window's name and score labels
+        press_key(key)
+    with ChromiumPage(*WINDOW) as page:
+        page.open(base)
+        viewer_ready(page)
+        check(page.wait_for("kelpmoorViewer.state().labels.name === 1 && "
+                            "kelpmoorViewer.state().labels.score === 1"), "no labels shown")
+        samples = []  # after each switch back out of the maze: no turtle, the same walls
+        for round_no in range(8):
+            clients = battle_round(port, rng, round_no)
+            maze = 1 - round_no % 2
+            press_key("M", shift=True)
+            check(page.wait_for("kelpmoorViewer.state().modes.maze === %d && "
+                                "/ 0 turtles alive/.test(document.getElementById('result')"
+                                ".textContent)" % maze), "the maze was not switched")
+            for c in clients:
+                c.sock.close()
+            if maze == 0:
+                samples.append(page.evaluate("kelpmoorViewer.state()"))
+        print("viewer memory with the field emptied:", [s["memory"] for s in samples])
+        first, last = samples[0]["memory"], samples[-1]["memory"]
+        check(samples[-1]["source"] == "stream", "the viewer left the stream: %s" % samples[-1])
+        for kind in ("geometries", "textures"):
+            check(last[kind] <= first[kind], "%s grew from %d to %d over %d rounds" %
+                  (kind, first[kind], last[kind], len(samples) - 1))
 
 
 def main():
-    screenshot = sys.argv[1]
-    base = "http://127.0.0.1:%s/" % os.environ["KELPMOOR_HTTP_PORT"]
-    clients = []  # kept open: a closed client's turtle would become a zombie
-    for name, x, y in TURTLES:
-        clients.append(Connection(int(os.environ["KELPMOOR_PORT"]), 10))
-        for command in ("N " + " ".join("%02x" % ord(ch) for ch in name), "J %d %d" % (x, y),
-                        "T N"):
-            clients[-1].ask(command)
-
-    page = chromium(base, "--dump-dom").stdout.decode("utf-8", "replace")
-    for name, _, _ in TURTLES:
-        if not re.search(r'<div id="score\d+"[^>]*><span[^>]*>' + re.escape(name) + ":", page):
-            fail("no score element names %r:\n%s" % (name, page[-2500:]))
-    if not re.search(r'<div id="score29"><span></span><br><div id="result">tick \d+, '
-                     r'3 turtles alive</div>', page):
-        fail("result line missing:\n" + page[-600:])
-
-    shot = chromium(base, "--screenshot=" + screenshot)
-    if shot.returncode != 0 or not os.path.exists(screenshot):
-        fail("no screenshot: " + shot.stderr.decode("latin-1")[-2000:])
-    with open(screenshot, "rb") as f:
-        w, h, rows = read_png(f.read())
-    colours = {rows[y][x] for y in range(0, h, 4) for x in range(0, w, 4)}
-    if len(colours) < 50:
-        fail("the canvas looks blank: %d colours" % len(colours))
-    scale = (h / 2) / ((OVERVIEW_HEIGHT - SHELL_TOP) * math.tan(math.radians(FOV_DEGREES / 2)))
-    for name, x, y in TURTLES:
-        px, py = round(w / 2 + x * scale), round(h / 2 - y * scale)
-        if shell_pixels(rows, px, py) < 10:
-            fail("no turtle drawn at (%d, %d), pixel (%d, %d)" % (x, y, px, py))
-    if shell_pixels(rows, round(w / 2), round(h / 2)) != 0:
-        fail("turtle colours at the empty centre of the field")
-    print("viewer shows %d turtles; screenshot in %s" % (len(TURTLES), screenshot))
+    if sys.argv[1:2] == ["floor"]:
+        floor_test(sys.argv[2])
+    elif sys.argv[1:2] == ["memory"]:
+        memory_test()
+    else:
+        raise SystemExit(__doc__)
+    if failed:
+        sys.exit(1)
+    print("browser viewer: all checks passed")
 
 
 if __name__ == "__main__":

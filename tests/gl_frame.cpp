@@ -1,7 +1,8 @@
 // gl_frame.cpp: the frame in a real window: paint layer, what turtles paint, turtles, objects,
 // coins, labels, beams and overlays, checked by reading pixels back and, for drawing order, by
 // GL feedback; the scenery copies; the main loop around it: the timer's pace, the title, the
-// window's size. The screen capture is in gl_capture.cpp.
+// window's size, and frames while the window is unmapped (xdotool under Xvfb). The screen
+// capture is in gl_capture.cpp.
 #include <GL/freeglut.h>
 
 #include <chrono>
@@ -13,7 +14,11 @@
 #include "draw/overlays.h"
 #include "draw/scenery.h"
 #include "draw/textures.h"
+#include "server/tcpserver.h"
 #include "support.h"
+
+// The window's X id, from libGL (<GL/glx.h> brings X11 macros that clash with gtest's names).
+extern "C" unsigned long glXGetCurrentDrawable();
 
 namespace {
 
@@ -429,4 +434,28 @@ TEST(MainLoop, TimerPaceTitleAndWindowSize) {
     run_loop_for(0.5);
     EXPECT_EQ(glutGet(GLUT_WINDOW_WIDTH), WINDOW_SIZE);
     EXPECT_EQ(glutGet(GLUT_WINDOW_HEIGHT), WINDOW_SIZE);
+}
+
+// With the window unmapped, paced commands are answered a frame each, and the line painted
+// meanwhile is on the floor once the window shows again.
+TEST(MainLoop, FieldGoesOnWhileTheWindowIsUnmapped) {
+    open_test_window();
+    start_tcp_server(0);
+    run_loop_for(0.3);
+    const std::string window = " --sync " + std::to_string(glXGetCurrentDrawable());
+    ASSERT_EQ(std::system(("xdotool windowunmap" + window).c_str()), 0);
+    LoopClient c(tcp_server_port());
+    c.idle = [] { glutMainLoopEvent(); };
+    const uint32_t start = elapsed_time;
+    for (const char *command :
+         {"J -100 -50", "T E", "K 1 1 1", "W 3", "P D", "F 50", "F 50", "F 50", "F 50", "P U"}) {
+        ASSERT_EQ(c.ask(command).substr(0, 2), "OK") << command;
+    }
+    EXPECT_GE(elapsed_time - start, 5u);  // a frame, so a tick, for each paced command
+    ASSERT_EQ(std::system(("xdotool windowmap" + window).c_str()), 0);
+    run_loop_for(0.3);
+    display_frame();
+    for (double x : {-90.0, -20.0, 50.0, 75.0}) {  // the body stands at 100
+        EXPECT_GT(count_around(x, -50, 0, 2, is_bright), 0) << "no line at x " << x;
+    }
 }

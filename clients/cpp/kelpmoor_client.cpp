@@ -208,7 +208,9 @@ std::string check(std::string_view command) {
     }
     for (char c : command) {
         if (c == ';' || !printable(c)) {
-            throw FramingError("command with a ';' or a byte that is not printable ASCII");
+            throw FramingError(
+                "command with a ';' or a byte that is not printable ASCII: one command per call, "
+                "printable ASCII");
         }
     }
     if (command.size() > MAX_COMMAND) {
@@ -257,7 +259,8 @@ std::string join_team(int team) {
 }
 std::string post(std::string_view message) {
     if (message.find_first_of(";\n\r") != std::string_view::npos) {
-        throw FramingError("team message with ';' or a line end: any text without them");
+        throw FramingError(
+            "team message with ';' or a line end: any text without ';' or a line end");
     }
     // The server drops every byte that is not printable ASCII from a command.
     std::string text = "U ";

@@ -29,7 +29,12 @@ clock_type::time_point last_read;
 gl_framebuffer read_fbo;
 bool fbo_tried = false, fbo_usable = false;
 constexpr std::size_t KEPT_TIMES = 4096;
-std::vector<double> read_times;
+std::vector<double> step_times, read_times;
+
+void keep_time(std::vector<double> &times, clock_type::time_point start) {
+    if (times.size() == KEPT_TIMES) times.erase(times.begin());
+    times.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - start).count());
+}
 
 // Field bounds (units) widened by margin, as picture pixels clamped to the picture.
 struct field_box {
@@ -148,14 +153,14 @@ void floor_readback(const frame_report &rep, bool painted, bool fresh, bool flip
                      start - last_read >= std::chrono::milliseconds(1000 / FLOOR_READS_PER_SECOND);
     if (due) {
         last_read = start;
+        const auto read_start = clock_type::now();
         floor_patch p = read_rect(dirty, flipped);
+        keep_time(read_times, read_start);
         dirty = {};
         whole_due = !publish_floor_patch(std::move(p));
     }
-    if (!painted && !due) return;
-    if (read_times.size() == KEPT_TIMES) read_times.erase(read_times.begin());
-    read_times.push_back(
-        std::chrono::duration<double, std::micro>(clock_type::now() - start).count());
+    if (painted || due) keep_time(step_times, start);
 }
 
-std::vector<double> floor_readback_times() { return read_times; }
+std::vector<double> floor_readback_times() { return step_times; }
+std::vector<double> floor_read_times() { return read_times; }

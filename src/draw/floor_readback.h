@@ -22,3 +22,4 @@ void floor_readback(const frame_report &rep, bool painted, bool fresh, bool flip
 // What floor_readback cost each frame that changed the floor or read it back, microseconds,
 // oldest first (the last 4096).
 std::vector<double> floor_readback_times();
+std::vector<double> floor_read_times();  // of the read-backs themselves, likewise

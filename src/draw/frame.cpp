@@ -322,6 +322,8 @@ void display_frame() {
     field_advance_frame(rep);
     paint_new_work(rep, floor_is_fresh);
     floor_readback(rep, floor_is_fresh || rep.painted, floor_is_fresh, paint_layer_flipped);
+    // The viewers' copy is taken as soon as the rules have run, not after the drawing.
+    publish_frame(&rep);
 
     if (floor_is_fresh || rep.painted) paint_generation++;
     draw_scenery();
@@ -342,7 +344,6 @@ void display_frame() {
     if (disp_help) drawHelp();
     if (socket_error_occurred) drawWarming();
     glDisable(GL_DEPTH_TEST);
-    publish_frame(&rep);  // before the turn ends, while the lock is held
 }
 
 void write_requested_capture() {

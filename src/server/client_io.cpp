@@ -12,33 +12,20 @@ std::array<tcpclient, MAX_CLIENT> &client_tab = *new std::array<tcpclient, MAX_C
 std::atomic<bool> field_commands_local_only{false};
 
 void reply(int cl, const std::string &line) {
-    const char *data = line.data();
     const int n = static_cast<int>(line.size());
     tcpclient &c = client_tab[cl];
     if (c.gone) return;
-    int sent = 0;
-    if (c.out_len == 0) {
-        ssize_t r = send_some(c.socket.fd(), data, n);
-        if (r < 0) {
-            // A broken connection is noticed by the next read; its replies are dropped.
-            if (errno != EAGAIN && errno != EWOULDBLOCK) return;
-            r = 0;
-        }
-        sent = static_cast<int>(r);
-    }
-    int rest = n - sent;
-    if (rest == 0) return;
-    if (c.out_len + rest > CLIENT_OUTPUT_LIMIT) {
+    if (c.out_len + n > CLIENT_OUTPUT_LIMIT) {
         c.gone = 1;
         c.out_start = c.out_len = 0;
         return;
     }
-    if (c.out_start + c.out_len + rest > CLIENT_OUTPUT_LIMIT) {
+    if (c.out_start + c.out_len + n > CLIENT_OUTPUT_LIMIT) {
         std::memmove(c.out, c.out + c.out_start, c.out_len);
         c.out_start = 0;
     }
-    std::memcpy(c.out + c.out_start + c.out_len, data + sent, rest);
-    c.out_len += rest;
+    std::memcpy(c.out + c.out_start + c.out_len, line.data(), n);
+    c.out_len += n;
 }
 
 void flush_output(int cl) {
@@ -46,6 +33,7 @@ void flush_output(int cl) {
     while (c.out_len > 0) {
         ssize_t r = send_some(c.socket.fd(), c.out + c.out_start, c.out_len);
         if (r < 0) {
+            // A broken connection is noticed by the next read; its replies are dropped.
             if (errno != EAGAIN && errno != EWOULDBLOCK) c.out_len = 0;
             break;
         }

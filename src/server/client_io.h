@@ -47,9 +47,10 @@ extern std::atomic<bool> field_commands_local_only;
 using hold_clock = std::chrono::steady_clock;
 
 // Queues a reply behind what client cl has not taken yet; a client that lets more than
-// CLIENT_OUTPUT_LIMIT pile up is marked gone. Never blocks.
+// CLIENT_OUTPUT_LIMIT pile up is marked gone. Sent by flush_output, once for all the replies
+// of a client's turn: one system call for each reply cost a flood more than its commands.
 void reply(int cl, const std::string &line);
-void flush_output(int cl);  // sends what the socket takes now
+void flush_output(int cl);  // sends what the socket takes now; never blocks
 // Reads once from client cl into its buffer: bytes read; 0 or less when closed or broken.
 int receive_client_packet(int cl);
 // Executes complete commands from the start of client cl's buffer, at most `budget` of them,

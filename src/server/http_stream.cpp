@@ -19,7 +19,7 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-constexpr std::size_t MAX_BACKLOG_BYTES = 8 << 20;  // a viewer further behind is dropped
+constexpr std::size_t MAX_BACKLOG_BYTES = 2 << 20;  // a viewer further behind is dropped
 constexpr int WRITER_PASS_MS = 10;                  // longest wait between the writer's passes
 constexpr const char *HEARTBEAT = ": \n\n";
 // The kernel's share of a viewer's backlog: what lies beyond it waits in the viewer's own

@@ -75,12 +75,43 @@ struct server_state {
     bool listener_ready = false;            // result of the last wait
     std::array<short, MAX_CLIENT> ready{};  // poll revents of each client in the last wait
     int first = 0;                          // client served first in the next pass
+    // The serving window: from one frame's end to the next, at most SERVE_WINDOW long.
+    hold_clock::time_point window_start{};
+    hold_clock::duration busy{};  // spent in the window on turns that left commands waiting
+    uint64_t frames_seen = 0;     // frames_ended when the window began
 };
 
 server_state &state() {
     static server_state *s = new server_state;
     return *s;
 }
+
+std::atomic<uint64_t> frames_ended{0};
+
+// Clients that send commands far faster than they are answered (floods of pipelined queries)
+// would keep the server busy on a whole core, and on a machine with few cores the frame would
+// get a share no larger than theirs. A turn that leaves commands waiting in the client's buffer
+// is such work: within each window the server spends SERVE_BUDGET at most on it, then serves
+// only the clients with nothing waiting until the window ends (at the next frame's end at the
+// latest). A client that asks and waits, however fast, never leaves commands waiting.
+inline constexpr auto SERVE_WINDOW = std::chrono::milliseconds(8);
+inline constexpr auto SERVE_BUDGET = std::chrono::milliseconds(2);
+
+// How long the server rests before it may serve again; zero when it may serve now.
+hold_clock::duration serving_rest() {
+    server_state &st = state();
+    const auto now = hold_clock::now();
+    const uint64_t frames = frames_ended.load();
+    if (frames != st.frames_seen || now - st.window_start >= SERVE_WINDOW) {
+        st.window_start = now;
+        st.busy = {};
+        st.frames_seen = frames;
+    }
+    if (st.busy < SERVE_BUDGET) return {};
+    return st.window_start + SERVE_WINDOW - now;
+}
+
+bool may_serve(int cl, bool resting) { return !resting || !client_tab[cl].pending; }
 
 std::atomic<int> wake_fd{-1};
 std::atomic<int> bound_port{-1};
@@ -176,14 +207,20 @@ void wait_for_activity(int sv_sock) {
         wake_index = n;
         fds[n++] = {st.wake.fd(), POLLIN, 0};
     }
+    const auto rest = serving_rest();
+    const bool resting = rest > hold_clock::duration::zero();
     int timeout = WAIT_MS;
+    if (resting) {
+        timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(rest).count());
+    }
     for (int cl = 0; cl < MAX_CLIENT; cl++) {
         const tcpclient &c = client_tab[cl];
         index[cl] = -1;
         if (!c.socket.valid() || c.gone || c.to_be_disconnected) continue;
-        if (c.pending) timeout = 0;
+        const bool serve = may_serve(cl, resting);
+        if (c.pending && serve) timeout = 0;
         short events = 0;
-        if (!c.pending && c.nup.load(std::memory_order_relaxed) == 0) events |= POLLIN;
+        if (serve && !c.pending && c.nup.load(std::memory_order_relaxed) == 0) events |= POLLIN;
         if (c.out_len > 0) events |= POLLOUT;
         if (events == 0) continue;
         index[cl] = n;
@@ -222,6 +259,7 @@ namespace {
 // The world's links, called on the main thread.
 void reset_pacing() {
     for (auto &c : client_tab) c.nup = 0;
+    frames_ended++;
 }
 
 // Marks client cl for disconnection at the server's next pass if it still drives turtle tid;
@@ -252,6 +290,7 @@ void start_tcp_server(int port) {
     st.listener = std::move(listener);
     set_world_links({reset_pacing, wake_server, mark_for_disconnection});
     st.thread = std::thread(server_thread_func);
+    add_quit_hook(stop_tcp_server);
 }
 
 int tcp_server_port() { return bound_port; }
@@ -319,8 +358,8 @@ int accept_connection(int sv_sock) {
 
 int accept_socket(Socket s, const sockaddr_in &peer) {
     const int fd = s.fd();
-    // Each reply leaves as it is made. With Nagle's algorithm the second reply of a batch waited
-    // for the client's delayed acknowledgement, up to 40 ms: pipelining clients crawled.
+    // Replies leave at the end of each turn. With Nagle's algorithm the second send of a batch
+    // waited for the client's delayed acknowledgement, up to 40 ms: pipelining clients crawled.
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     const peer_text from = format_peer(peer);
@@ -361,9 +400,11 @@ int check_client_status() {
         return c.socket.valid() && !c.gone && !c.to_be_disconnected && !c.pending && c.nup == 0 &&
                (st.ready[cl] & (POLLIN | POLLHUP | POLLERR)) != 0;
     };
+    const bool resting = serving_rest() > hold_clock::duration::zero();
     auto has_work = [&](int cl) {
         const tcpclient &c = client_tab[cl];
-        return readable(cl) || (c.socket.valid() && c.pending && !c.gone);
+        return may_serve(cl, resting) &&
+               (readable(cl) || (c.socket.valid() && c.pending && !c.gone));
     };
     bool any = false;
     for (int cl = 0; cl < MAX_CLIENT; cl++) any = any || has_work(cl);
@@ -373,6 +414,7 @@ int check_client_status() {
             const int cl = (st.first + k) % MAX_CLIENT;
             tcpclient &c = client_tab[cl];
             if (!has_work(cl)) continue;
+            const auto began = hold_clock::now();
             if (!c.pending) {
                 if (receive_client_packet(cl) <= 0) {
                     make_zombie(c.tid);
@@ -381,6 +423,8 @@ int check_client_status() {
                 }
             }
             c.pending = try_to_exec(cl, COMMANDS_PER_TURN, hold.yield_at());
+            flush_output(cl);
+            if (c.pending) st.busy += hold_clock::now() - began;
             if (hold.should_yield()) hold.yield();
         }
         st.first = (st.first + 1) % MAX_CLIENT;

@@ -1,7 +1,6 @@
 // controls.cpp: the local controls: what each key and menu entry does to the world and the
 // view. GL-free; the window hands the toolkit's callbacks here.
 #include <algorithm>
-#include <cstdlib>
 #include <mutex>
 
 #include "world/field.h"
@@ -40,9 +39,9 @@ double view_rotate(double angle, double delta) {
 
 // Keys and menu entries run on the main thread between frames, while the command server may be
 // executing a client's batch and HTTP threads copying the world: every action holds the lock.
-// Quitting does not, so that nothing waits on a lock the exiting thread keeps.
+// Quitting does not: the servers' threads it stops may be waiting for the lock.
 void keyboardfunc(unsigned char key, int /*x*/, int /*y*/) {
-    if (key == 'Q') std::exit(0);
+    if (key == 'Q') field_quit();
     std::lock_guard<std::mutex> lock(frame_rendering_mutex);
     switch (key) {
     case 27: field_unset_disp_help(); break;
@@ -80,7 +79,7 @@ void keyboardfunc(unsigned char key, int /*x*/, int /*y*/) {
 }
 
 void menu_action(int value) {
-    if (value == 9) std::exit(0);
+    if (value == 9) field_quit();
     std::lock_guard<std::mutex> lock(frame_rendering_mutex);
     switch (value) {
     case 1: field_clear(); break;

@@ -2,6 +2,8 @@
 // through which the world reaches the command server without depending on it.
 #include "world/world.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 const char copyright[60] = "Copyright (C) 2026 the Kelpmoor developers";
@@ -81,6 +83,21 @@ bool let_frame_in(std::unique_lock<std::mutex> &lock) {
     frame_turns_taken.wait(taken);
     lock.lock();
     return true;
+}
+
+namespace {
+std::array<void (*)(), MAX_QUIT_HOOKS> quit_hooks{};
+int nquit_hooks = 0;
+}  // namespace
+
+void add_quit_hook(void (*stop)()) {
+    if (nquit_hooks < MAX_QUIT_HOOKS) quit_hooks[nquit_hooks++] = stop;
+}
+
+void field_quit() {
+    for (int i = nquit_hooks - 1; i >= 0; i--) quit_hooks[i]();
+    std::fflush(nullptr);
+    std::quick_exit(0);
 }
 
 // ---- World model ----

@@ -194,3 +194,12 @@ struct world_links {
 };
 void set_world_links(const world_links &links);
 void disconnect_client_for(int tid, int cl);
+
+// ---- Ending the process (world.cpp) ---------------------------------------------------------
+// The Q key and the Exit entry. Runs the stop hooks that the servers registered, the newest
+// first (each stops its threads and joins them), flushes the standard streams and ends the
+// process with status 0 without running static destructors, which threads still unstopped
+// (the HTTP threads) may be reading under. Main thread, lock not held.
+[[noreturn]] void field_quit();
+void add_quit_hook(void (*stop)());  // at most MAX_QUIT_HOOKS; further hooks are ignored
+inline constexpr int MAX_QUIT_HOOKS = 4;

@@ -6,8 +6,9 @@ its command port listens, runs the command with KELPMOOR_PORT set, then stops th
 
 The program gets an X server of its own (Xvfb, when installed), so that its window is the only
 one there and no other test's window covers it; the command runs on the same display. The
-program's HOME is a fresh directory where its captures land; the command gets it as
-KELPMOOR_HOME. Exit status: the command's, or 1 when the arena does not come up.
+program's HOME is a fresh directory where its captures and its log (kelpmoor.log) land; the
+command gets it as KELPMOOR_HOME. Exit status: the command's, or 1 when the arena does not come
+up or ended by itself with another status than 0.
 
 The tests beside it import its helpers: a line-oriented connection and a PNG reader.
 """
@@ -170,6 +171,13 @@ def main(argv):
                 return 1
             time.sleep(0.1)
         status = subprocess.call(command, env=dict(base, KELPMOOR_HOME=home))
+        try:
+            ended = arena.wait(10) if arena.poll() is None and not listening(port) else arena.poll()
+        except subprocess.TimeoutExpired:
+            ended = None
+        if ended not in (None, 0):
+            print(f"arena.py: kelpmoor ended by itself with status {ended}", file=sys.stderr)
+            status = status or 1
         if status != 0 or os.environ.get("KELPMOOR_ARENA_LOG"):
             show_log = True
         return status

@@ -57,7 +57,7 @@ class XKeyEvent(ctypes.Structure):
                 ("same_screen", ctypes.c_int), ("pad", ctypes.c_char * 128)]
 
 
-def press_key(key):
+def press_key(key, shift=False):
     """Sends a key press and release to the arena's window: the top-level window named
     "... Kelpmoor @ host" on this display (arena.py gives every arena a display of its own)."""
     x = ctypes.cdll.LoadLibrary(ctypes.util.find_library("X11") or "libX11.so.6")
@@ -92,7 +92,8 @@ def press_key(key):
         keycode = x.XKeysymToKeycode(dpy, x.XStringToKeysym(key.encode()))
         for kind, mask in ((2, 1), (3, 2)):  # KeyPress, KeyRelease and their masks
             ev = XKeyEvent(type=kind, send_event=1, display=dpy, window=targets[0], root=root,
-                           x=256, y=256, x_root=256, y_root=256, keycode=keycode, same_screen=1)
+                           x=256, y=256, x_root=256, y_root=256, keycode=keycode, same_screen=1,
+                           state=1 if shift else 0)
             x.XSendEvent(dpy, targets[0], 1, mask, ctypes.byref(ev))
         x.XFlush(dpy)
     finally:

@@ -11,6 +11,8 @@ endif()
 
 add_executable(kelpmoor_client_tests ${CMAKE_CURRENT_LIST_DIR}/cpp_client_test.cpp)
 target_link_libraries(kelpmoor_client_tests PRIVATE kelpmoor_client GTest::gtest_main)
+target_compile_definitions(kelpmoor_client_tests PRIVATE
+    MISUSES_TABLE="${CMAKE_CURRENT_LIST_DIR}/misuses.txt")
 
 set(arena ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/arena.py $<TARGET_FILE:kelpmoor> --)
 function(kelpmoor_client_test name)
@@ -30,6 +32,17 @@ if(KELPMOOR_NODE)
     kelpmoor_client_test(clients_js ${KELPMOOR_NODE} --test clients/js/test/)
 endif()
 kelpmoor_client_test(clients_cpp $<TARGET_FILE:kelpmoor_client_tests>)
+# The Q key ends the program with status 0 while clients drive and browsers read.
+kelpmoor_client_test(quit_while_busy ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/quit_while_busy.py)
+
+# The libraries' errors: one table of misuses, run against each (no arena needed).
+add_test(NAME clients_misuses_python
+         COMMAND ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_misuses.py)
+set_tests_properties(clients_misuses_python PROPERTIES LABELS clients)
+if(KELPMOOR_NODE)
+    add_test(NAME clients_misuses_js COMMAND ${KELPMOOR_NODE} ${CMAKE_CURRENT_LIST_DIR}/check_misuses.mjs)
+    set_tests_properties(clients_misuses_js PROPERTIES LABELS clients)
+endif()
 
 # Each example bot runs a few seconds and must leave its effect.
 set(check_example ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_examples.py)
@@ -47,3 +60,11 @@ foreach(lesson square star spiral)
     kelpmoor_client_test(turtle_lesson_${lesson}
         ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_lessons.py ${lesson})
 endforeach()
+
+# Accents survive the wire; a Node bot that never closes its connection still ends.
+kelpmoor_client_test(clients_latin1_text ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_text.py)
+if(KELPMOOR_NODE)
+    kelpmoor_client_test(clients_js_ends_without_close
+        ${KELPMOOR_NODE} ${CMAKE_CURRENT_LIST_DIR}/bot_without_close.mjs)
+    set_tests_properties(clients_js_ends_without_close PROPERTIES TIMEOUT 300)
+endif()

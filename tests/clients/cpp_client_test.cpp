@@ -7,7 +7,11 @@
 
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <functional>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "kelpmoor_client.h"
@@ -174,6 +178,98 @@ TEST(AgainstFakeServers, ClosedSilentAndGarbage) {
     FakeServer server("hello\n");
     Turtle t = Turtle::connect("127.0.0.1", server.port, 5);
     EXPECT_THROW(t.noop(), ProtocolError);
+}
+
+// One argument of a line of the misuse table: a number or a text.
+struct Arg {
+    double num = 0;
+    std::string text;
+};
+
+std::vector<Arg> table_args(const std::string &field) {
+    std::vector<Arg> out;
+    static const std::regex token(R"re("((?:[^"\\]|\\.)*)"|(\S+))re");
+    static const std::regex repeat(R"(\{(\d+)\*(.)\})");
+    for (std::sregex_iterator m(field.begin(), field.end(), token), end; m != end; ++m) {
+        Arg a;
+        if ((*m)[2].matched) {
+            a.num = std::strtod((*m)[2].str().c_str(), nullptr);
+        } else {
+            std::string t = (*m)[1].str(), expanded;
+            std::smatch r;
+            while (std::regex_search(t, r, repeat)) {
+                expanded += r.prefix().str() + std::string(std::stoul(r[1].str()), r[2].str()[0]);
+                t = r.suffix().str();
+            }
+            a.text = std::regex_replace(expanded + t, std::regex(R"(\\n)"), "\n");
+        }
+        out.push_back(a);
+    }
+    return out;
+}
+
+std::string kind_of(const std::exception &e) {
+    if (dynamic_cast<const FramingError *>(&e)) return "FramingError";
+    if (dynamic_cast<const kelpmoor::ArgumentError *>(&e)) return "ArgumentError";
+    if (dynamic_cast<const kelpmoor::ConnectionClosed *>(&e)) return "ConnectionClosed";
+    return "something else";
+}
+
+// The table of misuses shared by the three libraries (misuses.txt): each throws its kind of
+// error with its message.
+TEST(Misuses, TheSharedTable) {
+    using V = const std::vector<Arg> &;
+    const std::map<std::string, std::function<void(V)>> methods = {
+        {"head", [](V a) { cmd::head(a[0].text); }},
+        {"line_style", [](V a) { cmd::line_style(a[0].text); }},
+        {"radar", [](V a) { cmd::radar(static_cast<int>(a[0].num)); }},
+        {"color", [](V a) { cmd::color(a[0].num, a[1].num, a[2].num); }},
+        {"floor_color", [](V a) { cmd::floor_color(a[0].num, a[1].num, a[2].num); }},
+        {"join_team", [](V a) { cmd::join_team(static_cast<int>(a[0].num)); }},
+        {"forward", [](V a) { cmd::forward(a[0].num); }},
+        {"jump", [](V a) { cmd::jump(a[0].num, a[1].num); }},
+        {"post", [](V a) { cmd::post(a[0].text); }},
+        {"print_text", [](V a) { cmd::print_text(a[0].text); }},
+        {"name", [](V a) { cmd::name(a[0].text); }},
+        {"send", [](V a) { cmd::check(a[0].text); }},
+        {"noop",
+         [](V) {
+             FakeServer closing("");
+             Turtle::connect("127.0.0.1", closing.port, 10).noop();
+         }},
+    };
+    std::ifstream table(MISUSES_TABLE);
+    ASSERT_TRUE(table.good()) << MISUSES_TABLE;
+    int rows = 0;
+    for (std::string line; std::getline(table, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> f;
+        std::stringstream fields(line);
+        for (std::string x; std::getline(fields, x, '|');) {
+            f.push_back(std::regex_replace(x, std::regex("^ +| +$"), ""));
+        }
+        ASSERT_EQ(f.size(), 5u) << line;
+        ASSERT_EQ(methods.count(f[1]), 1u) << "no such method: " << f[1];
+        rows++;
+        try {
+            methods.at(f[1])(table_args(f[2]));
+            ADD_FAILURE() << line << ": nothing thrown";
+        } catch (const kelpmoor::Error &e) {
+            EXPECT_EQ(kind_of(e), f[3]) << line;
+            EXPECT_NE(std::string(e.what()).find(f[4]), std::string::npos)
+                << line << ": " << e.what();
+        }
+    }
+    EXPECT_GT(rows, 0);
+}
+
+// Texts are UTF-8 here and Latin-1 on the wire, both ways.
+TEST(Parsing, Latin1Text) {
+    EXPECT_EQ(cmd::name("Zo\u00eb"), "N 5a6feb");
+    EXPECT_EQ(cmd::print_text("Jos\u00e9 \u65e5"), "S 4a6f73e9203f");  // outside Latin-1: '?'
+    EXPECT_EQ(cmd::name("Zo\xeb"), "N 5a6feb");  // not UTF-8: a Latin-1 byte already
+    EXPECT_EQ(cmd::post("Zo\u00eb"), "U Zo?");   // the server keeps printable ASCII only
+    EXPECT_EQ(kelpmoor::as_board(kelpmoor::parse_reply("5 Zo\xeb OK @ 9 0")).text, "Zo\u00eb");
 }
 
 TEST(Parsing, ReplyLines) {

@@ -71,6 +71,7 @@ class Events(int):
     """The event bits of a reply, with one property per event."""
 
     def names(self) -> list[str]:
+        """The names of the events set, in bit order ("hit", "bumped_turtle", ...)."""
         return [name for name, bit in _EVENT_NAMES if self & bit]
 
     def __repr__(self) -> str:
@@ -98,28 +99,38 @@ class Reply(NamedTuple):
 
 
 class Position(NamedTuple):
+    """Where the turtle is (Q P)."""
+
     x: float
     y: float
 
 
 class Finder(NamedTuple):
+    """What lies straight ahead within the finder range (Q F)."""
+
     kind: int  # NOTHING, TURTLE, DOUGHNUT, STONE or WALL
     team: int
 
 
 class Radar(NamedTuple):
+    """The n-th nearest other thing (Q R n)."""
+
     found: bool  # False: fewer other things on the field; direction is then noise
     direction: float  # degrees relative to the heading, positive = to the left
     team: int
 
 
 class Sonar(NamedTuple):
+    """Something near at +45, 0 and -45 degrees (Q W)."""
+
     left: bool
     front: bool
     right: bool
 
 
 class Board(NamedTuple):
+    """The team's latest message (Q B)."""
+
     tick: int  # when the message was posted, 0 for none
     text: str
 

@@ -256,19 +256,19 @@ def Screen() -> _Screen:
 
 def _rgb(args: tuple, mode: float) -> tuple[float, float, float]:
     """A colour as the turtle module takes it: a name, "#rrggbb", (r, g, b) or r, g, b."""
-    spec = args[0] if len(args) == 1 else args
-    if isinstance(spec, str):
-        rgb = rgb_of_name(spec)
+    given = args[0] if len(args) == 1 else args
+    if isinstance(given, str):
+        rgb = rgb_of_name(given)
         if rgb is None:
-            raise ArgumentError(f"bad color string: {spec!r} (a colour name or '#rrggbb')")
+            raise ArgumentError(f"bad color string: {given!r} (a colour name or '#rrggbb')")
         return rgb
     try:
-        r, g, b = (float(number(v)) / mode for v in spec)
+        r, g, b = (float(number(v)) / mode for v in given)
     except (TypeError, ValueError):
-        raise ArgumentError(f"bad color arguments: {spec!r} (a name, '#rrggbb' or r, g, b)") \
+        raise ArgumentError(f"bad color arguments: {given!r} (a name, '#rrggbb' or r, g, b)") \
             from None
     if not all(0 <= v <= 1 for v in (r, g, b)):
-        raise ArgumentError(f"bad color sequence: {spec!r} (each from 0 to {mode:g})")
+        raise ArgumentError(f"bad color sequence: {given!r} (each from 0 to {mode:g})")
     return r, g, b
 
 
@@ -349,7 +349,9 @@ class Turtle:
                 continue
             for px, py in piece[2:]:
                 self._move(f"J {number(px)} {number(py)}")
-        self._move("P U", "L -", f"J {number(x)} {number(y)}", *self._pen_commands())
+        self._queue += ["P U", "L -"]
+        self._jump(x, y)
+        self._queue += self._pen_commands()
         self._path = path
 
     # ---- Motion

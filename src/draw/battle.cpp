@@ -27,7 +27,7 @@ void set_bullet_colours(float alpha) { set_colours(1.0f, 0.9f, 0.5f, 1.0f, 0.8f,
 
 // The toolkit's sphere rebuilds its vertices and strips at every call and draws each strip on
 // its own; a fight draws some thirty a frame, so each size is built once, the same triangles,
-// and drawn with one call: a quarter fewer instructions for the spheres.
+// and drawn with one call.
 const solid_mesh &bullet_sphere() {
     static const solid_mesh m = sphere_mesh(BULLET_RADIUS, SPHERE_DIVISIONS, SPHERE_DIVISIONS);
     return m;

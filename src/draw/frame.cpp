@@ -304,7 +304,7 @@ void draw_scenery() {
 }  // namespace
 
 // The renderer allocates and frees its per-frame command memory; returning it to the system
-// at every frame costs page faults that made whole runs of frames half again as slow.
+// at every frame costs page faults in the next.
 void keep_freed_memory() {
     mallopt(M_TRIM_THRESHOLD, HEAP_KEPT_BYTES);
     mallopt(M_MMAP_THRESHOLD, HEAP_MMAP_BYTES);
@@ -338,8 +338,7 @@ void display_frame() {
     }
     end_turtle_passes();
     // Fireballs and hit flashes are translucent: drawn last, in the slots' order, over the
-    // batched beams and labels. (One flush of the batch for each of them cost a fight's frame
-    // about a quarter of its processor time.)
+    // batched beams and labels, which are flushed once rather than for each of them.
     for (int i = 0; i < rep.nslots; i++) draw_battle_glow(rep.slots[i].battle);
 
     if (disp_help) drawHelp();

@@ -38,8 +38,8 @@ namespace {
 
 // Copies of the window live upside down: every blit to or from them flips, which leaves the
 // picture the right way up and, in a software renderer whose window rows run the other way
-// from an off-screen buffer's, lets the copies be plain memory copies (a tenth of drawing a
-// full-window quad). Colour is kept in the window's byte order (blue, green, red, alpha) for
+// from an off-screen buffer's, lets the copies be plain memory copies instead of drawing a
+// full-window quad. Colour is kept in the window's byte order (blue, green, red, alpha) for
 // the same reason: given that order, the renderer picks the window's own pixel format.
 struct window_copy {
     const char *what;    // for the message when a copy fails

@@ -76,7 +76,8 @@ void set_jscript_src(const char *str);
 
 // ---- Server (main thread) ----
 // Opens the port on every address and starts the server thread, which writes the "listening"
-// line and accepts. On a socket failure writes the httpd() message, calls
+// line and accepts. When no socket can be made writes "cannot create socket" and starts
+// nothing; when the port cannot be bound or listened to writes the httpd() message, calls
 // field_set_socket_error() and starts nothing. Returns 0 when the thread started, else -1.
 int start_httpd(int port);  // port 0 picks a free one (tests)
 int httpd_port();           // the bound port, or -1 before start or after a failure

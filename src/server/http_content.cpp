@@ -68,21 +68,6 @@ const char msg_html_template2[] =
 
 const char *const msg_template_jscript_srcp[2] = {VIEWER_JS_PATH, THREE_JS_PATH};
 
-// Numbers as printf's "%lf" and "%d" write them (std::to_chars promises the same text), several
-// times faster than snprintf: the turtle document is most of a viewer's polling.
-void append_number(std::string &out, double v) {
-    char buf[400];  // the longest double in fixed notation with six decimals, and its sign
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6);
-    out.append(buf, r.ptr);
-}
-void append_number(std::string &out, long long v) {
-    char buf[24];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, r.ptr);
-}
-void append_number(std::string &out, int v) { append_number(out, static_cast<long long>(v)); }
-void append_number(std::string &out, uint32_t v) { append_number(out, static_cast<long long>(v)); }
-
 // Appends "KEY":VALUE pairs; the first of an object is preceded by "{", later ones by ",".
 struct json_object {
     std::string &out;
@@ -457,3 +442,16 @@ content_ptr generate_content(const char *uri) {
     }
     return owned(MIME_HTML, generate_html());
 }
+
+void append_number(std::string &out, double v, int decimals) {
+    char buf[400];  // the longest double in fixed notation, and its sign
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    out.append(buf, r.ptr);
+}
+void append_number(std::string &out, long long v) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+void append_number(std::string &out, int v) { append_number(out, static_cast<long long>(v)); }
+void append_number(std::string &out, uint32_t v) { append_number(out, static_cast<long long>(v)); }

@@ -26,21 +26,14 @@ constexpr const char *HEARTBEAT = ": \n\n";
 // backlog, where its age can be seen.
 constexpr int SEND_BUFFER_BYTES = 64 << 10;
 
+// Positions and headings to the hundredth; a value that is not finite as null.
 void put(std::string &out, double v) {
-    if (!std::isfinite(v)) {
+    if (std::isfinite(v))
+        append_number(out, v, 2);
+    else
         out += "null";
-        return;
-    }
-    char buf[400];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 2);
-    out.append(buf, r.ptr);
 }
-void put(std::string &out, long long v) {
-    char buf[24];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, r.ptr);
-}
-void put(std::string &out, int v) { put(out, static_cast<long long>(v)); }
+void put(std::string &out, int v) { append_number(out, v); }
 
 const char *kind_of(uint32_t status) {
     if (status & ST_STONE) return "stone";

@@ -28,6 +28,24 @@ import zlib
 START_SECONDS = float(os.environ.get("KELPMOOR_START_SECONDS", "90"))
 
 
+
+def fenced_blocks(markdown, language):
+    """(first line number, [(line number, line)]) per ```language block; an unterminated block
+    stops the check."""
+    found, current = [], None
+    for number, line in enumerate(markdown.splitlines(), 1):
+        if current is None:
+            if line.strip() == "```" + language:
+                current = (number, [])
+        elif line.strip() == "```":
+            found.append(current)
+            current = None
+        else:
+            current[1].append((number, line))
+    if current is not None:
+        raise SystemExit(f"line {current[0]}: unterminated example block")
+    return found
+
 def free_ports(n):
     socks = [socket.socket() for _ in range(n)]
     for s in socks:

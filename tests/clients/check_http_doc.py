@@ -13,27 +13,12 @@ import sys
 import time
 import zlib
 
-from arena import Connection
+from arena import Connection, fenced_blocks
 
 TIMEOUT = 20.0
 SETTLE = 0.3  # seconds between a command and a request, so that a frame has published it
 
 PLACEHOLDERS = {"int": r"-?\d+", "real": r"-?\d+\.\d+", "any": r".*"}
-
-
-def blocks(markdown):
-    found, current = [], None
-    for number, line in enumerate(markdown.splitlines(), 1):
-        if current is None:
-            if line.strip() == "```http":
-                current = (number, [])
-            continue
-        if line.strip() == "```":
-            found.append(current)
-            current = None
-        else:
-            current[1].append((number, line))
-    return found
 
 
 def pattern(text):
@@ -164,7 +149,7 @@ def run_block(start, lines, failures):
 def main(argv):
     path = argv[1] if len(argv) > 1 else "docs/http.md"
     with open(path) as f:
-        found = blocks(f.read())
+        found = fenced_blocks(f.read(), "http")
     if not found:
         print(f"{path}: no examples", file=sys.stderr)
         return 1

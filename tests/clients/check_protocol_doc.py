@@ -11,7 +11,7 @@ import re
 import sys
 import time
 
-from arena import Connection
+from arena import Connection, fenced_blocks
 
 TIMEOUT = 20.0  # seconds for one reply; sanitizer builds under load are slow
 
@@ -28,22 +28,14 @@ PLACEHOLDERS = {
 def sessions(markdown):
     """(first line number, [(connection, kind, text, line number)]) per kelpmoor block."""
     found = []
-    current = None
-    for number, line in enumerate(markdown.splitlines(), 1):
-        if current is None:
-            if line.strip() == "```kelpmoor":
-                current = (number, [])
-            continue
-        if line.strip() == "```":
-            found.append(current)
-            current = None
-            continue
-        m = re.match(r"^([a-z]?)([<>]) ?(.*)$", line)
-        if m is None:
-            raise SystemExit(f"line {number}: not an example line: {line!r}")
-        current[1].append((m.group(1) or "-", m.group(2), m.group(3), number))
-    if current is not None:
-        raise SystemExit(f"line {current[0]}: unterminated example block")
+    for start, lines in fenced_blocks(markdown, "kelpmoor"):
+        steps = []
+        for number, line in lines:
+            m = re.match(r"^([a-z]?)([<>]) ?(.*)$", line)
+            if m is None:
+                raise SystemExit(f"line {number}: not an example line: {line!r}")
+            steps.append((m.group(1) or "-", m.group(2), m.group(3), number))
+        found.append((start, steps))
     return found
 
 

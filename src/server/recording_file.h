@@ -102,11 +102,11 @@ public:
     recording_player(const recording_player &) = delete;
     recording_player &operator=(const recording_player &) = delete;
 
-    bool valid() const;                      // the bytes are a recording with at least one frame
+    bool valid() const;  // the bytes are a recording with at least one frame
     const recording_summary &summary() const;
-    bool seek(uint32_t tick);                // false when no frame is at or before tick
-    uint32_t tick() const;                   // of the frame shown
-    const std::vector<unsigned char> &floor() const;      // FLOOR_BYTES, top row first
+    bool seek(uint32_t tick);                         // false when no frame is at or before tick
+    uint32_t tick() const;                            // of the frame shown
+    const std::vector<unsigned char> &floor() const;  // FLOOR_BYTES, top row first
     const std::vector<recorded_turtle> &turtles() const;  // by id
 
 private:

@@ -126,6 +126,7 @@ struct recording_player::impl {
         if (r.type == record_type::key) {
             if (rest != FLOOR_BYTES) return false;
             const auto before = slots;
+            slots = {};  // a key frame holds everything, whatever its event says
             if (!apply_event(json)) {
                 slots = before;
                 return false;

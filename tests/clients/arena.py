@@ -14,6 +14,7 @@ The tests beside it import its helpers: a line-oriented connection and a PNG rea
 """
 
 import os
+import re
 import shutil
 import signal
 import socket
@@ -26,7 +27,6 @@ import zlib
 
 # Sanitizer builds start slowly, and the machine may be busy.
 START_SECONDS = float(os.environ.get("KELPMOOR_START_SECONDS", "90"))
-
 
 
 def fenced_blocks(markdown, language):
@@ -45,6 +45,27 @@ def fenced_blocks(markdown, language):
     if current is not None:
         raise SystemExit(f"line {current[0]}: unterminated example block")
     return found
+
+
+def matcher(text, placeholders):
+    """A whole-line regular expression for text, each {name} of placeholders standing for its
+    expression."""
+    parts = re.split(r"\{(" + "|".join(placeholders) + r")\}", text)
+    return re.compile("^" + "".join(placeholders[p] if i % 2 else re.escape(p)
+                                    for i, p in enumerate(parts)) + "$")
+
+
+def clear_until(conn, turtles, timeout):
+    """Clears the field until it holds this many turtles: an earlier connection's turtle
+    becomes a zombie, which C A removes, only once the server has seen that connection close."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        conn.send("C A;Q N")
+        conn.line()
+        if conn.line().split()[0] == str(turtles):
+            return
+        time.sleep(0.05)
+
 
 def free_ports(n):
     socks = [socket.socket() for _ in range(n)]

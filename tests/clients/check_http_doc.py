@@ -11,9 +11,8 @@ import re
 import socket
 import sys
 import time
-import zlib
 
-from arena import Connection, fenced_blocks
+from arena import Connection, clear_until, fenced_blocks, matcher, read_png
 
 TIMEOUT = 20.0
 SETTLE = 0.3  # seconds between a command and a request, so that a frame has published it
@@ -22,9 +21,7 @@ PLACEHOLDERS = {"int": r"-?\d+", "real": r"-?\d+\.\d+", "any": r".*"}
 
 
 def pattern(text):
-    parts = re.split(r"\{(int|real|any)\}", text)
-    return re.compile("^" + "".join(PLACEHOLDERS[p] if i % 2 else re.escape(p)
-                                    for i, p in enumerate(parts)) + "$")
+    return matcher(text, PLACEHOLDERS)
 
 
 class Http:
@@ -52,18 +49,10 @@ class Http:
 
 
 def png_size(data):
-    if data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
         return None
-    zlib.decompress(b"".join(data[p + 8:p + 8 + int.from_bytes(data[p:p + 4], "big")]
-                             for p in chunk_offsets(data) if data[p + 4:p + 8] == b"IDAT"))
-    return f"{int.from_bytes(data[16:20], 'big')}x{int.from_bytes(data[20:24], 'big')}"
-
-
-def chunk_offsets(data):
-    pos = 8
-    while pos + 8 <= len(data):
-        yield pos
-        pos += 12 + int.from_bytes(data[pos:pos + 4], "big")
+    width, height, _ = read_png(data)
+    return f"{width}x{height}"
 
 
 def check_response(http, expected, failures):
@@ -110,13 +99,7 @@ def run_block(start, lines, failures):
         if text.startswith("> "):
             if command is None:
                 command = Connection(int(os.environ.get("KELPMOOR_PORT", "2222")), TIMEOUT)
-                deadline = time.monotonic() + TIMEOUT
-                while time.monotonic() < deadline:
-                    command.send("C A;Q N")
-                    command.line()
-                    if command.line().split()[0] == "1":
-                        break
-                    time.sleep(0.05)
+                clear_until(command, 1, TIMEOUT)
             command.ask(text[2:])
             time.sleep(SETTLE)
             i += 1

@@ -23,17 +23,6 @@ namespace {
 struct Browser : LoopClient {
     explicit Browser(const char *from = nullptr, int receive_buffer = 0, bool later = false)
         : LoopClient(later ? 0 : httpd_port(), from, receive_buffer) {}
-    // The response to a request: its head and as much body as its Content-Length announces.
-    std::string respond(const std::string &request) {
-        send(request);
-        const std::string h = take_through("\r\n\r\n").value_or("");
-        const size_t at = h.find("Content-Length: ");
-        return at == std::string::npos ? h : h + take(std::stoul(h.substr(at + 16)));
-    }
-    std::string get(const std::string &uri) {  // the body, or nothing
-        const std::string r = respond("GET /" + uri + " HTTP/1.1\r\nHost: x\r\n\r\n");
-        return r.empty() ? "<no response>" : r.substr(r.find("\r\n\r\n") + 4);
-    }
     // The server closes without a byte of response.
     bool refused() { return closed_by_server() && got.empty(); }
 };

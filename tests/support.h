@@ -104,6 +104,18 @@ struct LoopClient {
         send(std::string(command) + "\n");
         return line().value_or("<no reply>");
     }
+    // An HTTP request sent, and its response: the head and as much body as its Content-Length
+    // announces; empty when none came.
+    std::string respond(const std::string &request) {
+        send(request);
+        const std::string h = take_through("\r\n\r\n").value_or("");
+        const size_t at = h.find("Content-Length: ");
+        return at == std::string::npos ? h : h + take(std::stoul(h.substr(at + 16)));
+    }
+    std::string get(const std::string &path) {  // the body of GET /path, or "<no response>"
+        const std::string r = respond("GET /" + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        return r.empty() ? "<no response>" : r.substr(r.find("\r\n\r\n") + 4);
+    }
     // Nothing arrives within ms and the connection stays open.
     bool quiet(int ms = 50) { return got.empty() && fill(ms) < 0; }
     // The server closes the connection (after any replies still in flight).

@@ -126,7 +126,7 @@ def stop(proc, group=False):
 
 
 class Connection:
-    """A client of the command server on 127.0.0.1:port, one reply line at a time."""
+    """A client of a server on 127.0.0.1:port, read a line or a number of bytes at a time."""
 
     def __init__(self, port, timeout):
         self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
@@ -135,14 +135,23 @@ class Connection:
     def send(self, text):
         self.sock.sendall(text.encode("latin-1") + b"\n")
 
+    def more(self):
+        chunk = self.sock.recv(65536)
+        if not chunk:
+            raise ConnectionError("the server closed the connection")
+        self.pending += chunk
+
     def line(self):
         while b"\n" not in self.pending:
-            chunk = self.sock.recv(4096)
-            if not chunk:
-                raise ConnectionError("the server closed the connection")
-            self.pending += chunk
+            self.more()
         line, _, self.pending = self.pending.partition(b"\n")
         return line.decode("latin-1")
+
+    def take(self, n):
+        while len(self.pending) < n:
+            self.more()
+        out, self.pending = self.pending[:n], self.pending[n:]
+        return out
 
     def ask(self, text):
         self.send(text)

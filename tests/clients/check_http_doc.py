@@ -8,7 +8,6 @@ file.
 
 import os
 import re
-import socket
 import sys
 import time
 
@@ -22,30 +21,6 @@ PLACEHOLDERS = {"int": r"-?\d+", "real": r"-?\d+\.\d+", "any": r".*"}
 
 def pattern(text):
     return matcher(text, PLACEHOLDERS)
-
-
-class Http:
-    def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT)
-        self.got = b""
-
-    def more(self):
-        chunk = self.sock.recv(65536)
-        if not chunk:
-            raise ConnectionError("the server closed the connection")
-        self.got += chunk
-
-    def line(self):
-        while b"\n" not in self.got:
-            self.more()
-        line, _, self.got = self.got.partition(b"\n")
-        return line.decode("latin-1")
-
-    def take(self, n):
-        while len(self.got) < n:
-            self.more()
-        out, self.got = self.got[:n], self.got[n:]
-        return out
 
 
 def png_size(data):
@@ -114,7 +89,7 @@ def run_block(start, lines, failures):
             response.append((lines[i][0], lines[i][1][2:] if len(lines[i][1]) > 1 else ""))
             i += 1
         if http is None:
-            http = Http(int(os.environ.get("KELPMOOR_HTTP_PORT", "2280")))
+            http = Connection(int(os.environ.get("KELPMOOR_HTTP_PORT", "2280")), TIMEOUT)
         http.sock.sendall(f"{m.group(1)} {m.group(2)} HTTP/1.1\r\nHost: doc\r\n\r\n".encode())
         try:
             check_response(http, response, failures)

@@ -44,6 +44,19 @@ struct Client : LoopClient {
         : LoopClient(tcp_server_port(), from, receive_buffer) {}
 };
 
+// `limit` clients, each answered, and one more that the server closes at once.
+std::vector<std::unique_ptr<Client>> fill_table(int limit) {
+    std::vector<std::unique_ptr<Client>> cs;
+    for (int i = 0; i < limit; i++) {
+        cs.push_back(std::make_unique<Client>());
+        EXPECT_EQ(cs.back()->ask("."), reply("")) << i;
+    }
+    Client one_more;
+    EXPECT_TRUE(one_more.closed_by_server());
+    EXPECT_EQ(clients(), limit);
+    return cs;
+}
+
 // A client that draws frames while it waits, as the window would.
 struct FramedClient : LoopClient {
     FramedClient() : LoopClient(tcp_server_port()) { idle = server_frame; }
@@ -117,14 +130,7 @@ TEST_F(Connections, QueriesWithoutFramesAndOverLongCommands) {
 // The client limit, a leaving client's zombie, and clients closed by marks and by kill-all.
 TEST_F(Connections, ClientsAreRefusedAndClosed) {
     testing::internal::CaptureStderr();
-    std::vector<std::unique_ptr<Client>> cs;
-    for (int i = 0; i < DEFAULT_CLIENT_LIMIT; i++) {
-        cs.push_back(std::make_unique<Client>());
-        ASSERT_EQ(cs.back()->ask("."), reply(""));
-    }
-    Client eleventh;
-    EXPECT_TRUE(eleventh.closed_by_server());
-    EXPECT_EQ(clients(), DEFAULT_CLIENT_LIMIT);
+    auto cs = fill_table(DEFAULT_CLIENT_LIMIT);
 
     const int tid = turtle_of(3);
     cs[3].reset();
@@ -173,16 +179,8 @@ TEST_F(Connections, PrivateModeAndAFullTurtleTableRefuseClients) {
 TEST_F(Connections, ClassroomOptions) {
     testing::internal::CaptureStderr();
     set_client_limit(20);
-    std::vector<std::unique_ptr<Client>> cs;
-    for (int i = 0; i < 20; i++) {
-        cs.push_back(std::make_unique<Client>());
-        ASSERT_EQ(cs.back()->ask("."), reply("")) << i;
-    }
-    Client twenty_first;
-    EXPECT_TRUE(twenty_first.closed_by_server());
+    fill_table(20);
     expect_logged({"accept_connection(): reaches MAX_CLIENT\n"});
-    EXPECT_EQ(clients(), 20);
-    cs.clear();
     ASSERT_TRUE(wait_clients(0));
 
     set_field_commands_local_only(true);

@@ -31,13 +31,6 @@ bool wait_clients(int n) {
     return eventually([n] { return clients() == n; }, server_frame);
 }
 
-// The server's log since CaptureStderr() holds every one of the lines. The server thread logs
-// an accepted, refused or closed connection before the client or the tests can see the effect.
-void expect_logged(std::initializer_list<const char *> lines) {
-    const std::string log = testing::internal::GetCapturedStderr();
-    for (const char *l : lines) EXPECT_NE(log.find(l), std::string::npos) << l << " in:\n" << log;
-}
-
 // A client of the command server, connected from `from` when given.
 struct Client : LoopClient {
     explicit Client(const char *from = nullptr, int receive_buffer = 0)

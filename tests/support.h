@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -55,6 +56,13 @@ template <typename F>
 auto locked(F f) {
     std::lock_guard lock(frame_rendering_mutex);
     return f();
+}
+
+// What was written to standard error since CaptureStderr() holds every one of the lines. The
+// servers log an accepted, refused or closed connection before a client can see the effect.
+inline void expect_logged(std::initializer_list<const char *> lines) {
+    const std::string log = testing::internal::GetCapturedStderr();
+    for (const char *l : lines) EXPECT_NE(log.find(l), std::string::npos) << l << " in:\n" << log;
 }
 
 inline constexpr int NET_TIMEOUT_MS = 3000;  // longest wait for something that must happen

@@ -67,6 +67,18 @@ def clear_until(conn, turtles, timeout):
         time.sleep(0.05)
 
 
+def report_examples(path, found, failures_of, what):
+    """Runs failures_of(start, lines) over the found blocks and reports: the exit status."""
+    if not found:
+        print(f"{path}: no examples", file=sys.stderr)
+        return 1
+    failures = [f for start, lines in found for f in failures_of(start, lines)]
+    for f in failures:
+        print(f"{path}: {f}", file=sys.stderr)
+    print(f"{len(found)} {what}, {len(failures)} failures")
+    return 1 if failures else 0
+
+
 def free_ports(n):
     socks = [socket.socket() for _ in range(n)]
     for s in socks:

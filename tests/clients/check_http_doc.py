@@ -11,7 +11,7 @@ import re
 import sys
 import time
 
-from arena import Connection, clear_until, fenced_blocks, matcher, read_png
+from arena import Connection, clear_until, fenced_blocks, matcher, read_png, report_examples
 
 TIMEOUT = 20.0
 SETTLE = 0.3  # seconds between a command and a request, so that a frame has published it
@@ -67,8 +67,8 @@ def check_response(http, expected, failures):
         failures.append(f"line {number}: expected {text!r}, got {data[:300]!r}")
 
 
-def run_block(start, lines, failures):
-    command, http, i = None, None, 0
+def run_block(start, lines):
+    command, http, i, failures = None, None, 0, []
     while i < len(lines):
         number, text = lines[i]
         if text.startswith("> "):
@@ -82,7 +82,7 @@ def run_block(start, lines, failures):
         m = re.fullmatch(r"(GET|HEAD|POST) (\S+)", text)
         if m is None:
             failures.append(f"line {number}: not a request: {text!r}")
-            return
+            return failures
         response = []
         i += 1
         while i < len(lines) and lines[i][1].startswith("<"):
@@ -95,29 +95,21 @@ def run_block(start, lines, failures):
             check_response(http, response, failures)
         except (OSError, ConnectionError) as e:
             failures.append(f"line {number}: no response ({e})")
-            return
+            return failures
         if "/live/stream" in text:
             http.sock.close()
             http = None
     for c in (command, http):
         if c is not None:
             c.sock.close()
+    return failures
 
 
 def main(argv):
     path = argv[1] if len(argv) > 1 else "docs/http.md"
     with open(path) as f:
         found = fenced_blocks(f.read(), "http")
-    if not found:
-        print(f"{path}: no examples", file=sys.stderr)
-        return 1
-    failures = []
-    for start, lines in found:
-        run_block(start, lines, failures)
-    for f in failures:
-        print(f"{path}: {f}", file=sys.stderr)
-    print(f"{len(found)} examples, {len(failures)} failures")
-    return 1 if failures else 0
+    return report_examples(path, found, run_block, "examples")
 
 
 if __name__ == "__main__":

@@ -10,7 +10,7 @@ import os
 import re
 import sys
 
-from arena import Connection, clear_until, fenced_blocks, matcher
+from arena import Connection, clear_until, fenced_blocks, matcher, report_examples
 
 TIMEOUT = 20.0  # seconds for one reply; sanitizer builds under load are slow
 
@@ -84,16 +84,8 @@ def main(argv):
     port = int(os.environ.get("KELPMOOR_PORT", "2222"))
     with open(path) as f:
         found = sessions(f.read())
-    if not found:
-        print(f"{path}: no examples", file=sys.stderr)
-        return 1
-    failures = []
-    for start, lines in found:
-        failures += run_session(port, start, lines)
-    for f in failures:
-        print(f"{path}: {f}", file=sys.stderr)
-    print(f"{len(found)} example sessions, {len(failures)} failures")
-    return 1 if failures else 0
+    return report_examples(path, found, lambda start, lines: run_session(port, start, lines),
+                           "example sessions")
 
 
 if __name__ == "__main__":

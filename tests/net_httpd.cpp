@@ -23,17 +23,6 @@ namespace {
 struct Browser : LoopClient {
     explicit Browser(const char *from = nullptr, int receive_buffer = 0, bool later = false)
         : LoopClient(later ? 0 : httpd_port(), from, receive_buffer) {}
-    // The response to a request: its head and as much body as its Content-Length announces.
-    std::string respond(const std::string &request) {
-        send(request);
-        const std::string h = take_through("\r\n\r\n").value_or("");
-        const size_t at = h.find("Content-Length: ");
-        return at == std::string::npos ? h : h + take(std::stoul(h.substr(at + 16)));
-    }
-    std::string get(const std::string &uri) {  // the body, or nothing
-        const std::string r = respond("GET /" + uri + " HTTP/1.1\r\nHost: x\r\n\r\n");
-        return r.empty() ? "<no response>" : r.substr(r.find("\r\n\r\n") + 4);
-    }
     // The server closes without a byte of response.
     bool refused() { return closed_by_server() && got.empty(); }
 };
@@ -133,29 +122,16 @@ TEST_F(Httpd, SendsEachResponseInOneWrite) {
     close(sv[0]);
 }
 
-// The scripts and the eight images arrive whole, as stored: 8-bit RGBA pictures of 64 pixels
-// a side (5 and 6: 32), with the chunks IHDR, bKGD, IDAT, IEND.
+// The scripts and the eight images arrive whole, as stored.
 TEST_F(Httpd, ServesTheFilesAsStored) {
     Browser b;
     EXPECT_EQ(b.get("js/three.min.js"), read_file(KELPMOOR_THREE_JS));
     EXPECT_NE(b.get("js/viewer.js").find("function webGLStart()"), std::string::npos);
     for (int i = 0; i < 8; i++) {
-        const std::string png = b.get("img/" + std::to_string(i));
-        EXPECT_EQ(png,
-                  read_file(KELPMOOR_SOURCE_DIR "/images/viewer" + std::to_string(i) + ".png"));
-        ASSERT_GT(png.size(), 26u) << i;
-        auto be32 = [&](size_t at) {
-            uint32_t v = 0;
-            for (int k = 0; k < 4; k++) v = v << 8 | uint8_t(png[at + k]);
-            return v;
-        };
-        const uint32_t side = i == 5 || i == 6 ? 32 : 64;
-        EXPECT_TRUE(be32(16) == side && be32(20) == side) << i;
-        EXPECT_EQ(png.substr(24, 2), std::string("\x08\x06", 2));
-        std::string chunks;
-        for (size_t at = 8; at + 8 <= png.size(); at += 12 + be32(at))
-            chunks += png.substr(at + 4, 4) + " ";
-        EXPECT_EQ(chunks, "IHDR bKGD IDAT IEND ") << i;
+        const std::string stored =
+            read_file(KELPMOOR_SOURCE_DIR "/images/viewer" + std::to_string(i) + ".png");
+        EXPECT_FALSE(stored.empty()) << i;
+        EXPECT_EQ(b.get("img/" + std::to_string(i)), stored) << i;
     }
 }
 
@@ -169,9 +145,7 @@ TEST_F(Httpd, PrivateModeServesTheLocalHostOnly) {
     }
     Browser local;
     EXPECT_EQ(local.get("coin"), "[]");
-    const std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("accept_connection(): reject connection from 127.0.0.2 "), std::string::npos)
-        << log;
+    expect_logged({"accept_connection(): reject connection from 127.0.0.2 "});
 
     private_mode = 0;
     Browser other("127.0.0.2");
@@ -217,8 +191,7 @@ TEST_F(Httpd, AcceptFailuresForWantOfDescriptorsArePassing) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // some failed accepts
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
     EXPECT_EQ(waiting.get("coin"), "[]") << "the server must outlive a transient EMFILE";
-    const std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("cannot accept connection\n"), std::string::npos) << log;
+    expect_logged({"cannot accept connection\n"});
     Browser next;
     EXPECT_EQ(next.get("coin"), "[]");
 }
@@ -246,8 +219,7 @@ TEST_F(Httpd, ServesDescriptorsAbove1023) {
         EXPECT_EQ(b.get("coin"), "[]");
         EXPECT_EQ(b.get("wall").front(), '[');
     }
-    const std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("http connected from 127.0.0.1 11"), std::string::npos) << log;
+    expect_logged({"http connected from 127.0.0.1 11"});
     for (int fd : filler) close(fd);
     EXPECT_TRUE(eventually([] { return httpd_connections() == 0; }));
     lim.rlim_cur = saved;
@@ -264,19 +236,6 @@ TEST_F(Httpd, ABrowserThatDoesNotReadHoldsUpNobody) {
         Browser other;
         EXPECT_EQ(other.get("coin"), "[]");
     }
-}
-
-TEST_F(Httpd, KeepAliveRequestsDoNotWaitForDelayedAcknowledgements) {
-    // With the header pieces sent one by one and nothing corked, each request would wait for
-    // the peer's delayed ACK, some 40 ms. The bound is far above what a request costs here.
-    Browser b;
-    b.get("coin");
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 20; i++) ASSERT_EQ(b.get("coin"), "[]");
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start)
-                        .count();
-    EXPECT_LT(ms, 400) << "20 requests took " << ms << " ms";
 }
 
 // Q ends the program with status 0 while browsers are connected, one of them watching the

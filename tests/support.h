@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -55,6 +56,13 @@ template <typename F>
 auto locked(F f) {
     std::lock_guard lock(frame_rendering_mutex);
     return f();
+}
+
+// What was written to standard error since CaptureStderr() holds every one of the lines. The
+// servers log an accepted, refused or closed connection before a client can see the effect.
+inline void expect_logged(std::initializer_list<const char *> lines) {
+    const std::string log = testing::internal::GetCapturedStderr();
+    for (const char *l : lines) EXPECT_NE(log.find(l), std::string::npos) << l << " in:\n" << log;
 }
 
 inline constexpr int NET_TIMEOUT_MS = 3000;  // longest wait for something that must happen
@@ -103,6 +111,18 @@ struct LoopClient {
     std::string ask(std::string_view command) {  // one command and its reply line
         send(std::string(command) + "\n");
         return line().value_or("<no reply>");
+    }
+    // An HTTP request sent, and its response: the head and as much body as its Content-Length
+    // announces; empty when none came.
+    std::string respond(const std::string &request) {
+        send(request);
+        const std::string h = take_through("\r\n\r\n").value_or("");
+        const size_t at = h.find("Content-Length: ");
+        return at == std::string::npos ? h : h + take(std::stoul(h.substr(at + 16)));
+    }
+    std::string get(const std::string &path) {  // the body of GET /path, or "<no response>"
+        const std::string r = respond("GET /" + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        return r.empty() ? "<no response>" : r.substr(r.find("\r\n\r\n") + 4);
     }
     // Nothing arrives within ms and the connection stays open.
     bool quiet(int ms = 50) { return got.empty() && fill(ms) < 0; }

@@ -26,8 +26,14 @@ constexpr double TEXT_ABOVE = 14.0, TEXT_BELOW = 5.0;  // pixels around the text
 floor_rect dirty;
 bool whole_due = true;  // the viewers have nothing yet
 clock_type::time_point last_read;
-gl_framebuffer read_fbo;
-bool fbo_tried = false, fbo_usable = false;
+// The off-screen buffer around the paint layer's texture, made at the first read and again
+// whenever the layer is a new texture.
+struct layer_reader {
+    gl_framebuffer fbo;
+    GLuint texture = 0;  // the texture fbo was made for
+    bool usable = false;
+};
+layer_reader reader;
 constexpr std::size_t KEPT_TIMES = 4096;
 std::vector<double> step_times, read_times;
 
@@ -68,40 +74,56 @@ void record_dab(double x, double y, double size, double, double, double) {
     dab_box.add(x, y, std::fabs(size) / 2.0 + EDGE_PIXELS);
 }
 
-bool make_fbo() {
-    fbo_tried = true;
-    read_fbo = gl_framebuffer::generate();
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, read_fbo.get());
-    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
-                           bg_textures.get(), 0);
-    fbo_usable = glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
-    return fbo_usable;
+// The reader for the paint layer as it is now; false when the GL cannot make one.
+bool ready_reader() {
+    if (reader.texture == bg_textures.get()) return reader.usable;
+    reader.texture = bg_textures.get();
+    reader.fbo = gl_framebuffer::generate();
+    GLint previous = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previous);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, reader.fbo.get());
+    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, reader.texture,
+                           0);
+    reader.usable = glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(previous));
+    return reader.usable;
 }
 
-// The picture rows r.y .. r.y + h - 1, top first, from the layer's texture.
+// The picture rows r.y .. r.y + h - 1, top first, from the layer's texture. Leaves no binding
+// or pixel store changed.
 floor_patch read_rect(const floor_rect &r, bool flipped) {
+    static_assert(FLOOR_SIDE == WINDOW_SIZE, "the picture is the paint layer pixel for pixel");
     floor_patch p;
     p.rect = r;
     const std::size_t row_bytes = static_cast<std::size_t>(r.w) * 3;
     p.rgb.resize(row_bytes * r.h);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
     // A flipped layer's texture rows run top down as the picture's do; a plain one's bottom up.
     const int first_row = flipped ? r.y : FLOOR_SIDE - r.y - r.h;
-    if ((fbo_tried || make_fbo()) && fbo_usable) {
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, read_fbo.get());
+    if (ready_reader()) {
+        GLint previous = 0;
+        glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previous);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, reader.fbo.get());
+        glReadBuffer(GL_COLOR_ATTACHMENT0);
         glReadPixels(r.x, first_row, r.w, r.h, GL_RGB, GL_UNSIGNED_BYTE, p.rgb.data());
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(previous));
     } else {
         std::vector<unsigned char> all(static_cast<std::size_t>(FLOOR_SIDE) * FLOOR_SIDE * 3);
+        GLint previous = 0;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
         glBindTexture(GL_TEXTURE_2D, bg_textures.get());
         glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, all.data());
-        glBindTexture(GL_TEXTURE_2D, 0);
+        glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
         for (int i = 0; i < r.h; i++) {
             std::memcpy(&p.rgb[row_bytes * i], &all[((first_row + i) * FLOOR_SIDE + r.x) * 3],
                         row_bytes);
         }
     }
+    glPopClientAttrib();
     if (!flipped) {
         for (int i = 0; i < r.h / 2; i++) {
             std::swap_ranges(p.rgb.begin() + row_bytes * i, p.rgb.begin() + row_bytes * (i + 1),

@@ -40,6 +40,7 @@ using gl_renderbuffer = gl_object<gl_kind::renderbuffer>;
 
 // A 2-D texture of width x height texels with nearest filtering, from unsigned bytes in the
 // given format, rows packed without padding (pixels nullptr: contents undefined). Clamped to
-// its edges when clamp is set, repeating otherwise. Leaves no binding or pixel store changed.
+// its edges when clamp is set, repeating otherwise. Leaves no 2-D texture bound and the
+// pixel store as it was.
 gl_texture make_texture(int internal_format, int width, int height, unsigned int format,
                         const void *pixels, bool clamp = false);

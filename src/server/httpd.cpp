@@ -205,7 +205,7 @@ void httpd(int listen_fd) {
             if (stopping.load()) return;
             if (err == ECONNABORTED) continue;
             std::fputs("cannot accept connection\n", stderr);
-            if (!transient_accept_error(err)) return;  // the listener stays open
+            if (!transient_accept_error(err)) return;  // the port stays bound, unserved
             std::this_thread::sleep_for(std::chrono::milliseconds(ACCEPT_RETRY_MS));
             continue;
         }

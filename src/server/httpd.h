@@ -79,6 +79,10 @@ void set_jscript_src(const char *str);
 // line and accepts. When no socket can be made writes "cannot create socket" and starts
 // nothing; when the port cannot be bound or listened to writes the httpd() message, calls
 // field_set_socket_error() and starts nothing. Returns 0 when the thread started, else -1.
+// A failed accept() writes "cannot accept connection" (an aborted connection writes nothing)
+// and is tried again shortly when it can pass (interrupted, out of descriptors, buffers or
+// memory, a protocol or permission error); after any other failure the thread ends and the
+// port, still bound, takes no more connections until stop_httpd.
 int start_httpd(int port);  // port 0 picks a free one (tests)
 int httpd_port();           // the bound port, or -1 before start or after a failure
 int httpd_connections();    // connection threads running now
@@ -100,7 +104,9 @@ bool parse_request(const char *bytes, std::size_t n, http_request &out);
 
 // ---- Responses (connection threads; tests call them on a socket pair) ----
 // Sends the response to req with body (null: the 404 response): its header lines and body
-// pieces of at most HTTP_PIECE_BYTES in one gather write. False when a send fails.
+// pieces of at most HTTP_PIECE_BYTES gathered into one write, and further writes only for what
+// a full socket did not take. False, after writing "error sending data to client", when a
+// write fails or the socket's send timeout runs out; part of the response may have gone.
 bool send_response(int fd, const http_request &req, const container *body);
 
 // ---- Content (any thread; takes the lock only to copy) ----
@@ -119,8 +125,8 @@ std::string generate_html();
 // Appends text as the inside of a JSON string: '"' and '\' escaped, bytes below 0x20 and
 // above 0x7e as \u00XX.
 void append_json_escaped(std::string &out, std::string_view text);
-// Numbers as printf's "%.*lf" and "%d" write them (std::to_chars promises the same text), several
-// times faster than snprintf: the turtle document is most of a viewer's polling.
+// Numbers as printf's "%.*lf" and "%d" write them (std::to_chars promises the same text),
+// without parsing a format: the turtle document is most of a viewer's polling.
 void append_number(std::string &out, double v, int decimals = 6);
 void append_number(std::string &out, long long v);
 void append_number(std::string &out, int v);

@@ -359,7 +359,7 @@ int accept_connection(int sv_sock) {
 int accept_socket(Socket s, const sockaddr_in &peer) {
     const int fd = s.fd();
     // Replies leave at the end of each turn. With Nagle's algorithm the second send of a batch
-    // waited for the client's delayed acknowledgement, up to 40 ms: pipelining clients crawled.
+    // would wait for the client's delayed acknowledgement: pipelining clients would crawl.
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     const peer_text from = format_peer(peer);

@@ -103,7 +103,6 @@ int turtle_broadcast_message(int tid, const char *msg) {
     int team = ttl[tid].team;
     if (!valid_team(team)) return -1;
     teaminfo &board = teams[team];
-    // Nothing sets the lock yet; it is kept so that posting can be limited to once a frame.
     if (board.status & TEAM_BOARD_LOCKED) return -1;
 
     copy_padded(board.msg, sizeof board.msg, msg, TEAM_MSG_MAX_CHARS);

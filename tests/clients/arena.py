@@ -14,6 +14,7 @@ The tests beside it import its helpers: a line-oriented connection and a PNG rea
 """
 
 import os
+import re
 import shutil
 import signal
 import socket
@@ -26,7 +27,6 @@ import zlib
 
 # Sanitizer builds start slowly, and the machine may be busy.
 START_SECONDS = float(os.environ.get("KELPMOOR_START_SECONDS", "90"))
-
 
 
 def fenced_blocks(markdown, language):
@@ -45,6 +45,39 @@ def fenced_blocks(markdown, language):
     if current is not None:
         raise SystemExit(f"line {current[0]}: unterminated example block")
     return found
+
+
+def matcher(text, placeholders):
+    """A whole-line regular expression for text, each {name} of placeholders standing for its
+    expression."""
+    parts = re.split(r"\{(" + "|".join(placeholders) + r")\}", text)
+    return re.compile("^" + "".join(placeholders[p] if i % 2 else re.escape(p)
+                                    for i, p in enumerate(parts)) + "$")
+
+
+def clear_until(conn, turtles, timeout):
+    """Clears the field until it holds this many turtles: an earlier connection's turtle
+    becomes a zombie, which C A removes, only once the server has seen that connection close."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        conn.send("C A;Q N")
+        conn.line()
+        if conn.line().split()[0] == str(turtles):
+            return
+        time.sleep(0.05)
+
+
+def report_examples(path, found, failures_of, what):
+    """Runs failures_of(start, lines) over the found blocks and reports: the exit status."""
+    if not found:
+        print(f"{path}: no examples", file=sys.stderr)
+        return 1
+    failures = [f for start, lines in found for f in failures_of(start, lines)]
+    for f in failures:
+        print(f"{path}: {f}", file=sys.stderr)
+    print(f"{len(found)} {what}, {len(failures)} failures")
+    return 1 if failures else 0
+
 
 def free_ports(n):
     socks = [socket.socket() for _ in range(n)]
@@ -105,7 +138,7 @@ def stop(proc, group=False):
 
 
 class Connection:
-    """A client of the command server on 127.0.0.1:port, one reply line at a time."""
+    """A client of a server on 127.0.0.1:port, read a line or a number of bytes at a time."""
 
     def __init__(self, port, timeout):
         self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
@@ -114,14 +147,23 @@ class Connection:
     def send(self, text):
         self.sock.sendall(text.encode("latin-1") + b"\n")
 
+    def more(self):
+        chunk = self.sock.recv(65536)
+        if not chunk:
+            raise ConnectionError("the server closed the connection")
+        self.pending += chunk
+
     def line(self):
         while b"\n" not in self.pending:
-            chunk = self.sock.recv(4096)
-            if not chunk:
-                raise ConnectionError("the server closed the connection")
-            self.pending += chunk
+            self.more()
         line, _, self.pending = self.pending.partition(b"\n")
         return line.decode("latin-1")
+
+    def take(self, n):
+        while len(self.pending) < n:
+            self.more()
+        out, self.pending = self.pending[:n], self.pending[n:]
+        return out
 
     def ask(self, text):
         self.send(text)

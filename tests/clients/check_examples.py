@@ -9,8 +9,6 @@ wall: the follower kept the wall beside it and went along it; coins: a coin was 
 a shot was fired (it cost a point); team: the team script ran its bots to the end.
 """
 
-import ctypes
-import ctypes.util
 import glob
 import math
 import os
@@ -47,57 +45,15 @@ def tally(out, line_start):
 
 # ---- The capture: key p sent to the arena's window, then the PNG it writes. ----
 
-class XKeyEvent(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
-                ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
-                ("window", ctypes.c_ulong), ("root", ctypes.c_ulong),
-                ("subwindow", ctypes.c_ulong), ("time", ctypes.c_ulong),
-                ("x", ctypes.c_int), ("y", ctypes.c_int), ("x_root", ctypes.c_int),
-                ("y_root", ctypes.c_int), ("state", ctypes.c_uint), ("keycode", ctypes.c_uint),
-                ("same_screen", ctypes.c_int), ("pad", ctypes.c_char * 128)]
-
-
 def press_key(key, shift=False):
-    """Sends a key press and release to the arena's window: the top-level window named
-    "... Kelpmoor @ host" on this display (arena.py gives every arena a display of its own)."""
-    x = ctypes.cdll.LoadLibrary(ctypes.util.find_library("X11") or "libX11.so.6")
-    ptr, win, text, int_ = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_char_p, ctypes.c_int
-    for name, result, args in (
-            ("XOpenDisplay", ptr, [text]), ("XDefaultRootWindow", win, [ptr]),
-            ("XQueryTree", int_, [ptr, win] + [ptr] * 4), ("XFetchName", int_, [ptr, win, ptr]),
-            ("XStringToKeysym", win, [text]), ("XKeysymToKeycode", ctypes.c_ubyte, [ptr, win]),
-            ("XSendEvent", int_, [ptr, win, int_, ctypes.c_long, ptr]),
-            ("XFlush", int_, [ptr]), ("XCloseDisplay", int_, [ptr]), ("XFree", int_, [ptr])):
-        getattr(x, name).restype, getattr(x, name).argtypes = result, args
-
-    dpy = x.XOpenDisplay(None)
-    if not dpy:
-        raise SystemExit("cannot open the X display")
-    try:
-        root = x.XDefaultRootWindow(dpy)
-        r, parent, n = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.c_uint()
-        children = ctypes.POINTER(ctypes.c_ulong)()
-        x.XQueryTree(dpy, root, ctypes.byref(r), ctypes.byref(parent), ctypes.byref(children),
-                     ctypes.byref(n))
-        targets = []
-        for i in range(n.value):
-            name = ctypes.c_char_p()
-            if x.XFetchName(dpy, children[i], ctypes.byref(name)) and name.value:
-                if b"Kelpmoor @ " in name.value:
-                    targets.append(children[i])
-        if children:
-            x.XFree(children)
-        if len(targets) != 1:
-            raise SystemExit(f"{len(targets)} Kelpmoor windows on this display, not one")
-        keycode = x.XKeysymToKeycode(dpy, x.XStringToKeysym(key.encode()))
-        for kind, mask in ((2, 1), (3, 2)):  # KeyPress, KeyRelease and their masks
-            ev = XKeyEvent(type=kind, send_event=1, display=dpy, window=targets[0], root=root,
-                           x=256, y=256, x_root=256, y_root=256, keycode=keycode, same_screen=1,
-                           state=1 if shift else 0)
-            x.XSendEvent(dpy, targets[0], 1, mask, ctypes.byref(ev))
-        x.XFlush(dpy)
-    finally:
-        x.XCloseDisplay(dpy)
+    """Sends a key press and release to the arena's window: the window named "... Kelpmoor @
+    host" on this display (arena.py gives every arena a display of its own)."""
+    found = subprocess.run(["xdotool", "search", "--name", "Kelpmoor @ "], capture_output=True,
+                           text=True).stdout.split()
+    if len(found) != 1:
+        raise SystemExit(f"{len(found)} Kelpmoor windows on this display, not one")
+    subprocess.run(["xdotool", "key", "--window", found[0], ("shift+" if shift else "") + key],
+                   check=True)
 
 
 def capture():

@@ -8,12 +8,10 @@ file.
 
 import os
 import re
-import socket
 import sys
 import time
-import zlib
 
-from arena import Connection, fenced_blocks
+from arena import Connection, clear_until, fenced_blocks, matcher, read_png, report_examples
 
 TIMEOUT = 20.0
 SETTLE = 0.3  # seconds between a command and a request, so that a frame has published it
@@ -22,48 +20,14 @@ PLACEHOLDERS = {"int": r"-?\d+", "real": r"-?\d+\.\d+", "any": r".*"}
 
 
 def pattern(text):
-    parts = re.split(r"\{(int|real|any)\}", text)
-    return re.compile("^" + "".join(PLACEHOLDERS[p] if i % 2 else re.escape(p)
-                                    for i, p in enumerate(parts)) + "$")
-
-
-class Http:
-    def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT)
-        self.got = b""
-
-    def more(self):
-        chunk = self.sock.recv(65536)
-        if not chunk:
-            raise ConnectionError("the server closed the connection")
-        self.got += chunk
-
-    def line(self):
-        while b"\n" not in self.got:
-            self.more()
-        line, _, self.got = self.got.partition(b"\n")
-        return line.decode("latin-1")
-
-    def take(self, n):
-        while len(self.got) < n:
-            self.more()
-        out, self.got = self.got[:n], self.got[n:]
-        return out
+    return matcher(text, PLACEHOLDERS)
 
 
 def png_size(data):
-    if data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
         return None
-    zlib.decompress(b"".join(data[p + 8:p + 8 + int.from_bytes(data[p:p + 4], "big")]
-                             for p in chunk_offsets(data) if data[p + 4:p + 8] == b"IDAT"))
-    return f"{int.from_bytes(data[16:20], 'big')}x{int.from_bytes(data[20:24], 'big')}"
-
-
-def chunk_offsets(data):
-    pos = 8
-    while pos + 8 <= len(data):
-        yield pos
-        pos += 12 + int.from_bytes(data[pos:pos + 4], "big")
+    width, height, _ = read_png(data)
+    return f"{width}x{height}"
 
 
 def check_response(http, expected, failures):
@@ -103,20 +67,14 @@ def check_response(http, expected, failures):
         failures.append(f"line {number}: expected {text!r}, got {data[:300]!r}")
 
 
-def run_block(start, lines, failures):
-    command, http, i = None, None, 0
+def run_block(start, lines):
+    command, http, i, failures = None, None, 0, []
     while i < len(lines):
         number, text = lines[i]
         if text.startswith("> "):
             if command is None:
                 command = Connection(int(os.environ.get("KELPMOOR_PORT", "2222")), TIMEOUT)
-                deadline = time.monotonic() + TIMEOUT
-                while time.monotonic() < deadline:
-                    command.send("C A;Q N")
-                    command.line()
-                    if command.line().split()[0] == "1":
-                        break
-                    time.sleep(0.05)
+                clear_until(command, 1, TIMEOUT)
             command.ask(text[2:])
             time.sleep(SETTLE)
             i += 1
@@ -124,42 +82,34 @@ def run_block(start, lines, failures):
         m = re.fullmatch(r"(GET|HEAD|POST) (\S+)", text)
         if m is None:
             failures.append(f"line {number}: not a request: {text!r}")
-            return
+            return failures
         response = []
         i += 1
         while i < len(lines) and lines[i][1].startswith("<"):
             response.append((lines[i][0], lines[i][1][2:] if len(lines[i][1]) > 1 else ""))
             i += 1
         if http is None:
-            http = Http(int(os.environ.get("KELPMOOR_HTTP_PORT", "2280")))
+            http = Connection(int(os.environ.get("KELPMOOR_HTTP_PORT", "2280")), TIMEOUT)
         http.sock.sendall(f"{m.group(1)} {m.group(2)} HTTP/1.1\r\nHost: doc\r\n\r\n".encode())
         try:
             check_response(http, response, failures)
         except (OSError, ConnectionError) as e:
             failures.append(f"line {number}: no response ({e})")
-            return
+            return failures
         if "/live/stream" in text:
             http.sock.close()
             http = None
     for c in (command, http):
         if c is not None:
             c.sock.close()
+    return failures
 
 
 def main(argv):
     path = argv[1] if len(argv) > 1 else "docs/http.md"
     with open(path) as f:
         found = fenced_blocks(f.read(), "http")
-    if not found:
-        print(f"{path}: no examples", file=sys.stderr)
-        return 1
-    failures = []
-    for start, lines in found:
-        run_block(start, lines, failures)
-    for f in failures:
-        print(f"{path}: {f}", file=sys.stderr)
-    print(f"{len(found)} examples, {len(failures)} failures")
-    return 1 if failures else 0
+    return report_examples(path, found, run_block, "examples")
 
 
 if __name__ == "__main__":

@@ -9,9 +9,8 @@ reference must hold whatever the client libraries do.
 import os
 import re
 import sys
-import time
 
-from arena import Connection, fenced_blocks
+from arena import Connection, clear_until, fenced_blocks, matcher, report_examples
 
 TIMEOUT = 20.0  # seconds for one reply; sanitizer builds under load are slow
 
@@ -44,9 +43,7 @@ def expand_command(text):
 
 
 def reply_pattern(text):
-    parts = re.split(r"\{(\w+)\}", text)
-    out = [PLACEHOLDERS[part] if i % 2 else re.escape(part) for i, part in enumerate(parts)]
-    return re.compile("^" + "".join(out) + "$")
+    return matcher(text, PLACEHOLDERS)
 
 
 def run_session(port, start, lines):
@@ -56,16 +53,7 @@ def run_session(port, start, lines):
         if name not in conns:
             conns[name] = Connection(port, TIMEOUT)
             conns[name].ask("C A")
-    # An earlier session's turtles become zombies, which C A removes, only once the server has
-    # seen their connections close: clear until this session's turtles are alone.
-    first = next(iter(conns.values()))
-    deadline = time.monotonic() + TIMEOUT
-    while time.monotonic() < deadline:
-        first.send("C A;Q N")
-        first.line()
-        if first.line().split()[0] == str(len(conns)):
-            break
-        time.sleep(0.05)
+    clear_until(next(iter(conns.values())), len(conns), TIMEOUT)
     for name, kind, text, number in lines:
         c = conns[name]
         if kind == ">":
@@ -96,16 +84,8 @@ def main(argv):
     port = int(os.environ.get("KELPMOOR_PORT", "2222"))
     with open(path) as f:
         found = sessions(f.read())
-    if not found:
-        print(f"{path}: no examples", file=sys.stderr)
-        return 1
-    failures = []
-    for start, lines in found:
-        failures += run_session(port, start, lines)
-    for f in failures:
-        print(f"{path}: {f}", file=sys.stderr)
-    print(f"{len(found)} example sessions, {len(failures)} failures")
-    return 1 if failures else 0
+    return report_examples(path, found, lambda start, lines: run_session(port, start, lines),
+                           "example sessions")
 
 
 if __name__ == "__main__":

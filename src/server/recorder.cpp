@@ -48,12 +48,12 @@ struct queued_bytes {
     std::string bytes;  // whole records
 };
 
-std::mutex queue_mutex;  // guards the queue and writer_done
+std::mutex queue_mutex;  // guards the queue, writer_done and limits
 std::condition_variable queue_changed;
 std::deque<queued_bytes> queue;
 std::size_t queue_size = 0;  // bytes in queue
 bool writer_done = false;
-std::atomic<uint64_t> size_limit{0};
+recorder_limits limits;
 
 std::mutex control_mutex;  // guards the threads, the directory and the path below
 std::thread recorder_thread, writer_thread;
@@ -79,7 +79,11 @@ bool write_all(int fd, const char *p, std::size_t n) {
 void append(queued_bytes &q) {
     open_file &f = *q.file;
     if (f.failed.load()) return;
-    const uint64_t limit = size_limit.load();
+    uint64_t limit = 0;
+    {
+        std::lock_guard lock(queue_mutex);
+        limit = limits.file_bytes;
+    }
     int err = 0;
     if (limit > 0 && f.written + q.bytes.size() > limit) {
         const std::size_t fits = f.written < limit ? limit - f.written : 0;
@@ -101,7 +105,8 @@ void write_records() {
         queued_bytes q;
         {
             std::unique_lock lock(queue_mutex);
-            queue_changed.wait(lock, [] { return writer_done || !queue.empty(); });
+            queue_changed.wait(
+                lock, [] { return writer_done || (!queue.empty() && !limits.writer_paused); });
             if (queue.empty()) return;
             q = std::move(queue.front());
             queue.pop_front();
@@ -122,7 +127,7 @@ void enqueue(const file_ptr &f, std::string bytes) {
 
 bool writer_behind() {
     std::lock_guard lock(queue_mutex);
-    return queue_size > RECORD_QUEUE_BYTES;
+    return queue_size > limits.queue_bytes;
 }
 
 int64_t now_ms() {
@@ -370,6 +375,13 @@ int start_recorder(const char *dir, bool record_now) {
         recorder_thread = std::thread(record_frames, directory, record_now);
     } catch (const std::system_error &) {
         std::fputs("recording: cannot start its threads\n", stderr);
+        {
+            std::lock_guard q(queue_mutex);
+            writer_done = true;
+        }
+        queue_changed.notify_one();
+        if (writer_thread.joinable()) writer_thread.join();
+        follow_floor(floor_reader::recorder, false);
         return -1;
     }
     running = true;
@@ -416,4 +428,10 @@ std::string recording_path() {
     return current_path;
 }
 
-void set_recording_size_limit(uint64_t bytes) { size_limit = bytes; }
+void set_recorder_limits(const recorder_limits &l) {
+    {
+        std::lock_guard lock(queue_mutex);
+        limits = l;
+    }
+    queue_changed.notify_one();
+}

@@ -28,6 +28,10 @@ bool recorder_toggle();
 
 std::string recording_dir();   // where recordings are listed from; "" when there is none
 std::string recording_path();  // of the file being written, "" for none
-// Limits every file's size from now on (tests): a write past it fails as on a full disk
-// (ENOSPC). 0: no limit.
-void set_recording_size_limit(uint64_t bytes);
+// What tests make of the disk and the writer, from now on.
+struct recorder_limits {
+    uint64_t file_bytes = 0;  // a write past this size fails as on a full disk; 0: no limit
+    std::size_t queue_bytes = RECORD_QUEUE_BYTES;  // the writer is behind past this
+    bool writer_paused = false;                    // the writer takes nothing from the queue
+};
+void set_recorder_limits(const recorder_limits &limits);

@@ -197,7 +197,7 @@ TEST_F(Recording, PlaysBackWhatTheLiveViewShowedAndListsItsMarkers) {
     EXPECT_TRUE(p.summary().ended);
     expect_shows(p, painted, "painted");
     expect_shows(p, fought, "after the fight");
-    EXPECT_LT(number_after(fought.turtles, "\"score\":"), 100) << "ann fired";
+    EXPECT_GT(number_after(fought.turtles, "\"score\":"), 100) << "ann's hits scored";
 }
 
 // While the writer takes nothing, frames are dropped whole, with one line; the frames recorded

@@ -302,10 +302,13 @@ void record_frames(std::string dir, bool record_now) {
     bool begin_due = record_now;
     const auto spacing = std::chrono::microseconds(1000000 / RECORD_FRAMES_PER_SECOND);
     auto last_look = clock_type::now() - spacing;
+    // A snapshot published before the start may be long past: the first is a newer one.
+    const frame_ptr past = latest_frame();
+    uint64_t serial = past != nullptr ? past->serial : 0;
     while (!stop_asked.load()) {
         const auto since = clock_type::now() - last_look;
         if (since < spacing) std::this_thread::sleep_for(spacing - since);
-        frame_ptr now = wait_for_frame(before ? before->serial : 0, RECORD_POLL_MS);
+        frame_ptr now = wait_for_frame(serial, RECORD_POLL_MS);
         last_look = clock_type::now();
         if (toggle_asked.exchange(false)) {
             if (rec != nullptr) {
@@ -324,7 +327,8 @@ void record_frames(std::string dir, bool record_now) {
         for (floor_patch &p : take_floor_patches(floor_reader::recorder)) {
             later.push_back(std::move(p));
         }
-        if (now == nullptr || (before != nullptr && now->serial == before->serial)) continue;
+        if (now == nullptr || now->serial == serial) continue;
+        serial = now->serial;
         std::size_t taken = 0;
         while (taken < later.size() && later[taken].version <= now->floor_version) {
             lay(canvas, later[taken]);

@@ -13,9 +13,10 @@ namespace {
 
 // Deflate levels: a key frame is mostly floor and must be cheap to make; the frames between are
 // small and mostly JSON much like the frame before, where more effort pays.
-constexpr int KEY_FRAME_LEVEL = 1;
+constexpr int KEY_FRAME_LEVEL = 3;
 constexpr int FRAME_LEVEL = 6;
 constexpr int WINDOW_BITS = -15;  // raw deflate, 32 KiB window
+constexpr int PATCH_TILE = 32;    // pixels a side of the pieces a patch is recorded in
 constexpr std::size_t ROW_BYTES = static_cast<std::size_t>(FLOOR_SIDE) * 3;
 
 void put16(std::string &out, uint32_t v) {
@@ -55,6 +56,11 @@ std::string_view bare_json(std::string_view e) {
     if (e.starts_with("data: ")) e.remove_prefix(6);
     while (!e.empty() && e.back() == '\n') e.remove_suffix(1);
     return e;
+}
+
+std::size_t tiles_of(const floor_rect &r) {
+    return static_cast<std::size_t>((r.w + PATCH_TILE - 1) / PATCH_TILE) *
+           ((r.h + PATCH_TILE - 1) / PATCH_TILE);
 }
 
 bool fits_floor(const floor_patch &p) {
@@ -110,6 +116,55 @@ struct recording_encoder::impl {
         payload.resize(payload.size() - z.avail_out);
     }
 
+    // Patch fp as XOR patches of the pieces that changed (each tile of it cut to where its
+    // pixels differ from the floor's), then laid on the floor: a patch is the union of whatever
+    // was painted since the last one, often as wide as the field and almost all unchanged.
+    void put_changed_tiles(const floor_patch &fp) {
+        const floor_rect &r = fp.rect;
+        const std::size_t stride = static_cast<std::size_t>(r.w) * 3;
+        for (int ty = 0; ty < r.h; ty += PATCH_TILE) {
+            for (int tx = 0; tx < r.w; tx += PATCH_TILE) {
+                const int w = std::min(PATCH_TILE, r.w - tx), h = std::min(PATCH_TILE, r.h - ty);
+                const auto old_at = [&](int x, int y) {
+                    return &floor[(r.y + ty + y) * ROW_BYTES + (r.x + tx + x) * 3];
+                };
+                const auto new_at = [&](int x, int y) {
+                    return &fp.rgb[(ty + y) * stride + (tx + x) * 3];
+                };
+                int x0 = w, x1 = -1, y0 = h, y1 = -1;
+                for (int y = 0; y < h; y++) {
+                    const unsigned char *o = old_at(0, y), *n = new_at(0, y);
+                    if (std::memcmp(o, n, w * 3) == 0) continue;
+                    int first = 0, last = w - 1;
+                    while (std::memcmp(o + first * 3, n + first * 3, 3) == 0) first++;
+                    while (std::memcmp(o + last * 3, n + last * 3, 3) == 0) last--;
+                    x0 = std::min(x0, first);
+                    x1 = std::max(x1, last);
+                    y0 = std::min(y0, y);
+                    y1 = y;
+                }
+                if (x1 < 0) continue;
+                put16(content, r.x + tx + x0);
+                put16(content, r.y + ty + y0);
+                put16(content, x1 - x0 + 1);
+                put16(content, y1 - y0 + 1);
+                for (int y = y0; y <= y1; y++) {
+                    const unsigned char *o = old_at(x0, y), *n = new_at(x0, y);
+                    for (int i = 0; i < (x1 - x0 + 1) * 3; i++) content += char(o[i] ^ n[i]);
+                }
+            }
+        }
+        lay(fp);
+    }
+
+    void lay(const floor_patch &fp) {
+        const floor_rect &r = fp.rect;
+        const std::size_t stride = static_cast<std::size_t>(r.w) * 3;
+        for (int row = 0; row < r.h; row++) {
+            std::memcpy(&floor[(r.y + row) * ROW_BYTES + r.x * 3], &fp.rgb[row * stride], stride);
+        }
+    }
+
     void put_json(std::string_view json) {
         content.clear();
         put32(content, static_cast<uint32_t>(json.size()));
@@ -136,31 +191,17 @@ std::string recording_encoder::frame(uint32_t tick, uint32_t ms, std::string_vie
     }
     std::size_t size = 4 + (key ? full_json.size() + FLOOR_BYTES : delta_json.size());
     for (const floor_patch &fp : patches) {
-        if (!key && fits_floor(fp)) size += 8 + fp.rgb.size();
+        if (!key && fits_floor(fp)) size += fp.rgb.size() + 8 * tiles_of(fp.rect);
     }
     if (size > RECORD_MAX_BYTES) return {};
 
     p.put_json(key ? full_json : delta_json);
     for (const floor_patch &fp : patches) {
         if (!fits_floor(fp)) continue;
-        const floor_rect &r = fp.rect;
-        if (!key) {
-            put16(p.content, r.x);
-            put16(p.content, r.y);
-            put16(p.content, r.w);
-            put16(p.content, r.h);
-        }
-        for (int row = 0; row < r.h; row++) {
-            unsigned char *old = &p.floor[(r.y + row) * ROW_BYTES + r.x * 3];
-            const unsigned char *now = &fp.rgb[static_cast<std::size_t>(row) * r.w * 3];
-            const std::size_t n = static_cast<std::size_t>(r.w) * 3;
-            if (!key) {
-                const std::size_t at = p.content.size();
-                p.content.resize(at + n);
-                for (std::size_t i = 0; i < n; i++) p.content[at + i] = char(old[i] ^ now[i]);
-            }
-            std::memcpy(old, now, n);
-        }
+        if (key)
+            p.lay(fp);
+        else
+            p.put_changed_tiles(fp);
     }
     if (key) {
         p.content.append(reinterpret_cast<const char *>(p.floor.data()), p.floor.size());

@@ -31,8 +31,6 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-constexpr int PATCH_TILE = 16;  // pixels a side of the floor's tiles compared for changes
-
 // One file being written. The writer appends to it; whoever drops the last record for it
 // closes it.
 struct open_file {
@@ -238,9 +236,11 @@ struct recording {
         if (any_frame && !must && delta.empty() && patches.empty() && markers.empty()) return;
         if (delta.empty()) delta = "{\"tick\":" + std::to_string(s.tick) + ",\"full\":false}";
         const std::string full = strip_event(events.full());
+        const std::string record = encoder.frame(s.tick, ms(), full, delta, patches);
+        if (record.empty()) return;  // over RECORD_MAX_BYTES: never for a field of this size
         std::string bytes = std::move(markers);
         markers.clear();
-        bytes += encoder.frame(s.tick, ms(), full, delta, patches);
+        bytes += record;
         patches.clear();
         if (!any_frame) first_tick = s.tick;
         any_frame = true;
@@ -290,51 +290,11 @@ bool fits(const floor_patch &p) {
            r.y + r.h <= FLOOR_SIDE && p.rgb.size() == static_cast<std::size_t>(r.w) * r.h * 3;
 }
 
-unsigned char *canvas_at(std::vector<unsigned char> &canvas, int x, int y) {
-    return &canvas[(static_cast<std::size_t>(y) * FLOOR_SIDE + x) * 3];
-}
-
-// The pieces of p that differ from the canvas: runs of changed tiles, row band by row band.
-// A read-back rectangle spans all the painters of a frame and is mostly unchanged; its
-// unchanged pixels would cost more in the file than the changed ones.
-void changed_pieces(std::vector<unsigned char> &canvas, const floor_patch &p,
-                    std::vector<floor_patch> &out) {
-    const floor_rect &r = p.rect;
-    const std::size_t row = static_cast<std::size_t>(r.w) * 3;
-    const auto differs = [&](int x0, int y0, int w, int h) {
-        for (int y = y0; y < y0 + h; y++) {
-            if (std::memcmp(canvas_at(canvas, r.x + x0, r.y + y), &p.rgb[row * y + x0 * 3],
-                            static_cast<std::size_t>(w) * 3) != 0) {
-                return true;
-            }
-        }
-        return false;
-    };
-    for (int y0 = 0; y0 < r.h; y0 += PATCH_TILE) {
-        const int h = std::min(PATCH_TILE, r.h - y0);
-        int run = -1;  // first column of the run of changed tiles, -1 for none
-        for (int x0 = 0; x0 <= r.w; x0 += PATCH_TILE) {
-            const bool changed = x0 < r.w && differs(x0, y0, std::min(PATCH_TILE, r.w - x0), h);
-            if (changed && run < 0) run = x0;
-            if (changed || run < 0) continue;
-            floor_patch piece;
-            piece.version = p.version;
-            piece.rect = {r.x + run, r.y + y0, std::min(x0, r.w) - run, h};
-            const std::size_t piece_row = static_cast<std::size_t>(piece.rect.w) * 3;
-            piece.rgb.resize(piece_row * h);
-            for (int y = 0; y < h; y++) {
-                std::memcpy(&piece.rgb[piece_row * y], &p.rgb[row * (y0 + y) + run * 3], piece_row);
-            }
-            out.push_back(std::move(piece));
-            run = -1;
-        }
-    }
-}
-
 void lay(std::vector<unsigned char> &canvas, const floor_patch &p) {
     const std::size_t row = static_cast<std::size_t>(p.rect.w) * 3;
     for (int i = 0; i < p.rect.h; i++) {
-        std::memcpy(canvas_at(canvas, p.rect.x, p.rect.y + i), &p.rgb[row * i], row);
+        std::memcpy(&canvas[(static_cast<std::size_t>(p.rect.y + i) * FLOOR_SIDE + p.rect.x) * 3],
+                    &p.rgb[row * i], row);
     }
 }
 
@@ -376,8 +336,8 @@ void record_frames(std::string dir, bool record_now) {
         std::size_t taken = 0;
         for (; taken < later.size() && later[taken].version <= now->floor_version; taken++) {
             if (!fits(later[taken])) continue;
-            if (rec != nullptr) changed_pieces(canvas, later[taken], rec->patches);
             lay(canvas, later[taken]);
+            if (rec != nullptr) rec->patches.push_back(std::move(later[taken]));
         }
         later.erase(later.begin(), later.begin() + static_cast<std::ptrdiff_t>(taken));
         std::vector<std::string> marks;

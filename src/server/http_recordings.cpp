@@ -149,7 +149,8 @@ content_ptr recording_file(const std::string &name) {
     const std::string dir = recording_dir();
     struct stat st {};
     std::shared_ptr<mapped_file> m;
-    if (dir.empty() || !recording_name_ok(name) || !(m = map_file(dir + "/" + name, &st))) {
+    if (dir.empty() || !recording_name_ok(name) || !(m = map_file(dir + "/" + name, &st)) ||
+        !m->bytes().starts_with(std::string_view(RECORDING_MAGIC.data(), RECORDING_MAGIC.size()))) {
         return not_found();
     }
     auto c = std::make_unique<container>();

@@ -96,10 +96,11 @@ TEST(HttpContent, RoutesByTheLastSegmentsInAnyCase) {
     EXPECT_EQ(generate_content("img/1")->malloced, 0);
     EXPECT_EQ(generate_content("turtle")->malloced, 1);
 
-    // The built-in scripts live at exactly two paths.
+    // The built-in scripts live at exactly their paths.
     EXPECT_EQ(mime_of("js/viewer.js"), MIME_JAVASCRIPT);
     EXPECT_NE(body_of("js/viewer.js").find("function webGLStart"), std::string::npos);
     EXPECT_EQ(mime_of("js/three.min.js"), MIME_JAVASCRIPT);
+    EXPECT_NE(body_of("js/replay.js").find("var kelpmoorReplay"), std::string::npos);
     EXPECT_EQ(mime_of("x/js/viewer.js"), MIME_HTML);
     EXPECT_EQ(mime_of("JS/viewer.js"), MIME_HTML);
     EXPECT_STREQ(mime_type_name(MIME_JAVASCRIPT), "text/javascript");

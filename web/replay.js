@@ -363,8 +363,6 @@ var kelpmoorReplay = (function () {
         if (first) seekMs(rec.frames[frameAt("tick", Number(first[1]))].ms);
         else seekMs(0);
         playing = !first && !failed;
-        if (rec.torn) view.notice("the recording stops early (" + rec.torn + ") after tick " +
-                                  rec.frames[rec.frames.length - 1].tick);
         requestAnimationFrame(step);
         return {
             state: function () {
@@ -429,8 +427,13 @@ var kelpmoorReplay = (function () {
             mark.onclick = function () { handlers.seek(m.ms); };
         });
         var time = element("span", bar, "min-width: 190px; font-variant-numeric: tabular-nums;");
-        element("span", bar, "color: #90ffff; max-width: 260px; overflow: hidden; " +
-                "text-overflow: ellipsis; white-space: nowrap;", name);
+        var title = element("span", bar, "color: #90ffff; max-width: 320px; overflow: hidden; " +
+                            "text-overflow: ellipsis; white-space: nowrap;", name);
+        if (rec.torn) {
+            title.textContent += " (stops early: " + rec.torn + ")";
+            title.style.color = "#ffc060";
+        }
+        title.title = title.textContent + ", recorded " + new Date(rec.started).toLocaleString();
         var handlers = null, dragging = false;
         button.onclick = function () { handlers.toggle(); };
         speed.onchange = function () { handlers.speed(Number(speed.value)); };

@@ -408,18 +408,23 @@ var kelpmoorReplay = (function () {
             o.value = String(s);
             if (s === 1) o.selected = true;
         });
-        var track = element("div", bar, "position: relative; flex: 1; height: 28px;");
-        var range = element("input", track, "position: absolute; left: 0; right: 0; top: 4px; " +
+        var track = element("div", bar, "position: relative; flex: 1; height: 34px;");
+        var range = element("input", track, "position: absolute; left: 0; right: 0; top: 14px; " +
                             "width: 100%; margin: 0;");
+        // The marks' strip is inset by half the range's thumb, so that a mark sits where the
+        // thumb's centre would at its instant.
+        var marks = element("div", track, "position: absolute; left: 8px; right: 8px; top: 0; " +
+                            "height: 12px;");
         range.type = "range";
         range.min = 0;
         range.max = lastMs;
         range.step = 1;
         range.value = 0;
         rec.markers.forEach(function (m) {
-            var mark = element("div", track,
-                               "position: absolute; top: 0; width: 3px; height: 8px; " +
-                               "margin-left: -1px; cursor: pointer; background: " +
+            var mark = element("div", marks,
+                               "position: absolute; top: 0; width: 4px; height: 12px; " +
+                               "margin-left: -2px; border-radius: 2px; cursor: pointer; " +
+                               "background: " +
                                (MARKER_COLOURS[m.kind] || "#ffffff") + "; left: " +
                                (lastMs > 0 ? 100 * Math.min(m.ms, lastMs) / lastMs : 0) + "%;");
             mark.title = "tick " + m.tick + ", " + m.kind + ": " + m.text;
@@ -458,7 +463,7 @@ var kelpmoorReplay = (function () {
                 button.disabled = !!s.failed;
                 if (!dragging) range.value = s.clock;
                 var text = clockText(s.clock) + " / " + clockText(s.lastMs) +
-                           (s.tick === null ? "" : "  tick " + s.tick);
+                           (s.tick === null ? "" : ", tick " + s.tick);
                 if (time.textContent !== text) time.textContent = text;
             }
         };

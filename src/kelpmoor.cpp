@@ -3,6 +3,8 @@
 #include "kelpmoor.h"
 
 #include <GL/freeglut.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -12,7 +14,9 @@
 #include "draw/frame.h"
 #include "draw/scenery.h"
 #include "server/httpd.h"
+#include "server/recorder.h"
 #include "server/tcpserver.h"
+#include "world/field.h"
 
 cmdline_action scan_command_line(int argc, char **argv) {
     for (int i = 0; i < argc; i++) {
@@ -30,6 +34,7 @@ namespace {
 
 int command_port = COMMAND_PORT;
 int viewer_port = HTTP_PORT;
+const char *record_dir = nullptr;  // KELPMOOR_RECORD
 
 // The port in environment variable `name`, `fallback` when unset, -1 when not a port number.
 int port_from_environment(const char *name, int fallback) {
@@ -87,6 +92,22 @@ bool read_ports_from_environment() {
     return command_port > 0 && viewer_port > 0;
 }
 
+bool read_record_option_from_environment() {
+    const char *dir = std::getenv("KELPMOOR_RECORD");
+    if (dir == nullptr) return true;
+    struct stat st {};
+    if (dir[0] == '\0' || stat(dir, &st) != 0 || !S_ISDIR(st.st_mode) ||
+        access(dir, W_OK | X_OK) != 0) {
+        std::fprintf(stderr,
+                     "kelpmoor: KELPMOOR_RECORD must be a directory Kelpmoor can write to, not "
+                     "\"%s\"\n",
+                     dir);
+        return false;
+    }
+    record_dir = dir;
+    return true;
+}
+
 void print_help() {
     std::fputs("options:\n", stderr);
     std::fputs(" -js \"URL1;URL2;...\"\n", stderr);
@@ -96,6 +117,8 @@ int field_start(int argc, char **argv) {
     field_open_window(argc, argv);
     start_tcp_server(command_port);
     start_httpd(viewer_port);
+    start_recorder(record_dir, record_dir != nullptr);
+    set_record_key([] { recorder_toggle(); });
     glutMainLoop();
     bg_tex_buffer.clear();
     bg_tex_buffer.shrink_to_fit();

@@ -19,6 +19,11 @@ bool read_ports_from_environment();
 // for any other value; the program then exits with status 2.
 bool read_classroom_options_from_environment();
 
+// KELPMOOR_RECORD: unset, or a directory Kelpmoor can write to, where it records from start-up.
+// False, after a message on standard error, for anything else; the program then exits with
+// status 2.
+bool read_record_option_from_environment();
+
 // Opens the window, empties the world, starts the command and HTTP servers, and runs the
 // main loop. Never returns in normal operation.
 int field_start(int argc, char **argv);

@@ -14,7 +14,10 @@ int main(int argc, char **argv) {
         print_help();
         return 0;
     }
-    if (!read_ports_from_environment() || !read_classroom_options_from_environment()) return 2;
+    if (!read_ports_from_environment() || !read_classroom_options_from_environment() ||
+        !read_record_option_from_environment()) {
+        return 2;
+    }
     srandom(static_cast<unsigned>(time(nullptr)));
     field_start(argc, argv);
     return 0;

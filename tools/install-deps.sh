@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kelpmoor needs to build, run and test; skips what is there.
 set -euo pipefail
-packages=(build-essential cmake freeglut3-dev libglu1-mesa-dev libpng-dev libgtest-dev libtsan2 xvfb xauth
+packages=(build-essential cmake freeglut3-dev libglu1-mesa-dev libpng-dev zlib1g-dev libgtest-dev libtsan2 xvfb xauth
           libjs-three chromium python3 nodejs clang libclang-rt-14-dev clang-format xdotool
           nginx)  # nginx: only bench_httpd's comparison, which starts its own on a free port
 missing=()

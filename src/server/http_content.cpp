@@ -226,6 +226,7 @@ const char *mime_type_name(int mimetype) {
     case MIME_JSON: return "application/json";
     case MIME_JAVASCRIPT: return "text/javascript";
     case MIME_EVENT_STREAM: return "text/event-stream";
+    case MIME_OCTET_STREAM: return "application/octet-stream";
     default: return "text/plain";
     }
 }
@@ -406,6 +407,7 @@ content_ptr generate_png(int id) {
 
 content_ptr generate_content(const char *uri) {
     if (uri[0] == '\0') return owned(MIME_HTML, generate_html());
+    if (content_ptr rec = generate_recordings(uri)) return rec;
     if (content_ptr live = generate_live(uri)) return live;
     if (std::strcmp(uri, VIEWER_JS_PATH + 1) == 0) {
         return shared(MIME_JAVASCRIPT, viewer_js, viewer_js_size);

@@ -236,7 +236,7 @@ bool send_response(int fd, const http_request &req, const container *body) {
     const auto text = [&](const char *t) {
         pieces.push_back({const_cast<char *>(t), std::strlen(t)});
     };
-    if (body == nullptr) {
+    if (body == nullptr || body->not_found) {
         text("HTTP/1.1 404 Not Found\r\n");
         text(server);
         if (get) {

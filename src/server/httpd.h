@@ -40,6 +40,7 @@ inline constexpr int MIME_CSS = 3;
 inline constexpr int MIME_JSON = 4;
 inline constexpr int MIME_JAVASCRIPT = 5;
 inline constexpr int MIME_EVENT_STREAM = 6;
+inline constexpr int MIME_OCTET_STREAM = 7;
 
 // The header line every /live response carries, so that a page from elsewhere may read them.
 inline constexpr const char *LIVE_HEADERS =
@@ -64,6 +65,7 @@ struct container {
     std::shared_ptr<const void> keep;  // what data points into when it is shared
     std::string headers;               // header lines after Server (each ending CR LF)
     bool stream = false;               // the event stream: the connection becomes a viewer
+    bool not_found = false;            // answered as a missing document (404)
 };
 using content_ptr = std::unique_ptr<container>;
 const char *mime_type_name(int mimetype);  // the Content-Type value; "text/plain" when unknown
@@ -106,7 +108,7 @@ bool parse_request(const char *bytes, std::size_t n, http_request &out);
 bool send_response(int fd, const http_request &req, const container *body);
 
 // ---- Content (any thread; takes the lock only to copy) ----
-// The body for a URI as parse_request gives it. Never null.
+// The body for a URI as parse_request gives it. Never null (not_found for a 404).
 content_ptr generate_content(const char *uri);
 int is_dec_number(const char *str);  // 1: non-empty and decimal digits only
 content_ptr generate_png(int id);    // 0..6 that image, any other id image 7
@@ -127,6 +129,12 @@ void append_number(std::string &out, double v, int decimals = 6);
 void append_number(std::string &out, long long v);
 void append_number(std::string &out, int v);
 void append_number(std::string &out, uint32_t v);
+
+// ---- Recordings (http_recordings.cpp; the files are the recorder's, server/recorder.h) ----
+// /live/recordings (the listing), /live/recordings/NAME (the file) and /replay/NAME (the
+// viewer page, which plays NAME); null for any other URI, not_found for a bad or missing NAME.
+content_ptr generate_recordings(const char *uri);
+bool recording_name_ok(std::string_view name);  // kelpmoor-*.krec of letters, digits, - and _
 
 // ---- Live view (http_floor.cpp, http_stream.cpp) ----
 // /live/floor.png and /live/floor/since/V; null for any other URI.

@@ -12,6 +12,8 @@ inline constexpr double FOV_MIN = 15.0, FOV_MAX = 60.0;  // degrees
 inline constexpr double FOV_STEP = 5.0;
 inline constexpr double ROTATION_STEP = 2.5;  // degrees
 
+void (*record_key)() = nullptr;
+
 }  // namespace
 
 // ---- Local controls ----
@@ -28,6 +30,8 @@ const std::array<menu_entry, 9> field_menu{{
     {"Exit", 9},
 }};
 
+void set_record_key(void (*action)()) { record_key = action; }
+
 double view_zoom(double fov, double delta) { return std::clamp(fov + delta, FOV_MIN, FOV_MAX); }
 
 double view_rotate(double angle, double delta) {
@@ -39,9 +43,14 @@ double view_rotate(double angle, double delta) {
 
 // Keys and menu entries run on the main thread between frames, while the command server may be
 // executing a client's batch and HTTP threads copying the world: every action holds the lock.
-// Quitting does not: the servers' threads it stops may be waiting for the lock.
+// Quitting does not: the servers' threads it stops may be waiting for the lock. Nor does the
+// recording key, which only asks the recorder's thread.
 void keyboardfunc(unsigned char key, int /*x*/, int /*y*/) {
     if (key == 'Q') field_quit();
+    if (key == 'r') {
+        if (record_key != nullptr) record_key();
+        return;
+    }
     std::lock_guard<std::mutex> lock(frame_rendering_mutex);
     switch (key) {
     case 27: field_unset_disp_help(); break;

@@ -110,6 +110,7 @@ int field_timer_period_ms() {
 
 int field_clear() {
     turtle_field_is_cleared = 0;
+    floor_clears++;
     return 0;
 }
 
@@ -136,6 +137,7 @@ void field_kill_all_turtles() {
     ntmax = 0;
     first_call = 0;
     reset_coin();
+    kill_alls++;
 }
 
 int reset_wall() {

@@ -53,7 +53,9 @@ void field_reset_world();
 double view_zoom(double fov, double delta);          // clamped into 15..60
 double view_rotate(double angle, double delta);      // wrapped into -180..180
 void keyboardfunc(unsigned char key, int x, int y);  // Q exits with status 0
-void menu_action(int value);                         // Exit (9) exits with status 0
+// What the key r does (start-up sets it: the recorder); run without the lock. Null: nothing.
+void set_record_key(void (*action)());
+void menu_action(int value);  // Exit (9) exits with status 0
 
 // Menu entries in the order they are added: title and value.
 struct menu_entry {

@@ -14,11 +14,19 @@ std::condition_variable frame_published;
 frame_ptr latest;
 uint64_t serial = 0;
 
-// Patches nobody takes (no server running) are dropped past this many; the drawing side then
-// hands over the whole floor once.
+// Patches a reader does not take (no server running) are dropped past this many; the drawing
+// side then hands over the whole floor once.
 constexpr std::size_t MAX_PENDING_PATCHES = 256;
+constexpr floor_rect WHOLE_FLOOR{0, 0, FLOOR_SIDE, FLOOR_SIDE};
+
+// Readers share each patch; a copy is made only when one takes it.
+struct reader_queue {
+    bool following = false;
+    bool lost = false;  // patches were dropped: nothing until a whole floor
+    std::vector<std::shared_ptr<const floor_patch>> pending;
+};
 std::mutex floor_mutex;
-std::vector<floor_patch> pending;
+std::array<reader_queue, FLOOR_READERS> readers{{{true, false, {}}, {}}};
 uint64_t floor_counter = 0;
 
 }  // namespace
@@ -53,6 +61,8 @@ void take_snapshot(frame_snapshot &s, const frame_report *rep) {
     s.disp_score = disp_score;
     s.bgcol = bgcol;
     s.floor_version = floor_version();
+    s.floor_clears = floor_clears;
+    s.kill_alls = kill_alls;
 }
 
 void publish_frame(const frame_report *rep) {
@@ -80,13 +90,24 @@ frame_ptr wait_for_frame(uint64_t after, int timeout_ms) {
 
 bool publish_floor_patch(floor_patch patch) {
     std::lock_guard lock(floor_mutex);
-    if (pending.size() >= MAX_PENDING_PATCHES) {
-        pending.clear();
-        return false;
-    }
     patch.version = ++floor_counter;
-    pending.push_back(std::move(patch));
-    return true;
+    const bool whole = patch.rect == WHOLE_FLOOR;
+    const auto shared = std::make_shared<const floor_patch>(std::move(patch));
+    bool complete = true;
+    for (reader_queue &r : readers) {
+        if (!r.following) continue;
+        if (r.lost && whole) r.lost = false;
+        if (!r.lost && r.pending.size() >= MAX_PENDING_PATCHES) {
+            r.pending.clear();
+            r.lost = true;
+        }
+        if (r.lost) {
+            complete = false;
+        } else {
+            r.pending.push_back(shared);
+        }
+    }
+    return complete;
 }
 
 uint64_t floor_version() {
@@ -94,7 +115,22 @@ uint64_t floor_version() {
     return floor_counter;
 }
 
-std::vector<floor_patch> take_floor_patches() {
+std::vector<floor_patch> take_floor_patches(floor_reader who) {
+    std::vector<std::shared_ptr<const floor_patch>> taken;
+    {
+        std::lock_guard lock(floor_mutex);
+        taken = std::exchange(readers[static_cast<int>(who)].pending, {});
+    }
+    std::vector<floor_patch> out;
+    out.reserve(taken.size());
+    for (const auto &p : taken) out.push_back(*p);
+    return out;
+}
+
+void follow_floor(floor_reader who, bool on) {
     std::lock_guard lock(floor_mutex);
-    return std::exchange(pending, {});
+    reader_queue &r = readers[static_cast<int>(who)];
+    r.following = on;
+    r.lost = on;
+    r.pending.clear();
 }

@@ -47,7 +47,8 @@ struct frame_snapshot {
     int battle_mode = 0, bounded_area_mode = 0, maze_mode = 0, private_mode = 0;
     int disp_name = 0, disp_score = 0;
     color bgcol{};
-    uint64_t floor_version = 0;  // of the newest floor patch handed over
+    uint64_t floor_version = 0;                // of the newest floor patch handed over
+    uint64_t floor_clears = 0, kill_alls = 0;  // the world's counts (world.h)
 };
 using frame_ptr = std::shared_ptr<const frame_snapshot>;
 
@@ -62,8 +63,16 @@ frame_ptr wait_for_frame(uint64_t serial, int timeout_ms);
 void take_snapshot(frame_snapshot &out, const frame_report *rep);
 
 // ---- The floor (drawing side hands over, servers take) ----
-// Gives the patch the next floor version and queues it for the servers. Main thread. False
-// when the queue was full and has been dropped: the next patch must be the whole floor.
+// Each reader has a queue of its own. The HTTP server's always takes patches; the recorder's
+// only while it follows the floor.
+enum class floor_reader { http, recorder };
+inline constexpr int FLOOR_READERS = 2;
+// Gives the patch the next floor version and queues it for every reader. Main thread. False
+// when a reader's queue was full and has been dropped (or a reader began to follow): the next
+// patch must be the whole floor. Such a reader is given nothing until a whole floor comes.
 bool publish_floor_patch(floor_patch patch);
-uint64_t floor_version();                       // of the newest patch handed over; 0 for none
-std::vector<floor_patch> take_floor_patches();  // the patches queued since the last call
+uint64_t floor_version();  // of the newest patch handed over; 0 for none
+// The patches queued for a reader since its last call.
+std::vector<floor_patch> take_floor_patches(floor_reader who = floor_reader::http);
+// Starts (with an empty queue, waiting for a whole floor) or stops queueing for a reader.
+void follow_floor(floor_reader who, bool on);

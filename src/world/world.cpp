@@ -30,6 +30,7 @@ std::atomic<int> private_mode{1};
 
 color bgcol{0.0, 0.0, 0.0};
 int turtle_field_is_cleared = 0;
+uint64_t floor_clears = 0, kill_alls = 0;
 int disp_help = 0, disp_score = 0, disp_name = 0;
 int menuitem_need_to_change = 0;
 std::atomic<int> socket_error_occurred{0};

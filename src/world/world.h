@@ -152,6 +152,8 @@ extern color bgcol;
 // The one hand-off between the world and the frame: the world's clears (floor colour, mode
 // changes, C F) set it to 0, and the frame that then paints a fresh floor sets it to 1.
 extern int turtle_field_is_cleared;  // 1 while the paint layer is valid
+extern uint64_t floor_clears;        // calls of field_clear so far
+extern uint64_t kill_alls;           // calls of field_kill_all_turtles so far
 extern int disp_help, disp_score, disp_name;
 extern int menuitem_need_to_change;
 extern std::atomic<int> socket_error_occurred;

@@ -1,0 +1,197 @@
+// bench_record: what recording costs. In a real window (run it under Xvfb:
+// tools/with-display.sh build/bench_record), a battle of 10 clients' turtles that paint in every
+// frame runs at the timer's full rate in alternating blocks with the recorder stopped and
+// recording; it prints the frame time of each (median and 99th percentile) and the recording's
+// size per minute. Then it encodes a 10-minute recording of the same battle at 60 frames a
+// second without a window (the floor's patches made from the painters' positions) and times a
+// seek to its middle. "short" runs fewer blocks and a 1-minute recording.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_util.h"
+#include "draw/frame.h"
+#include "server/httpd.h"
+#include "server/recorder.h"
+#include "server/recording_file.h"
+#include "world/battle.h"
+#include "world/field.h"
+#include "world/turtle.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+constexpr int CLIENTS = 10;
+constexpr int BLOCK_FRAMES = 300;
+constexpr int WARMUP_FRAMES = 60;
+
+double ms_since(clock_type::time_point t) {
+    return std::chrono::duration<double, std::milli>(clock_type::now() - t).count();
+}
+
+void spawn(int tid) {
+    const double a = 2.0 * PI * tid / CLIENTS;
+    init_turtle(tid, tid, 150.0 * std::cos(a), 150.0 * std::sin(a), 90.0 + 36.0 * tid);
+    std::snprintf(ttl[tid].name, sizeof ttl[tid].name, "client-%02d", tid);
+    turtle_set_color(tid, 0.1 * tid, 1.0 - 0.1 * tid, 0.5);
+    turtle_line_width(tid, 3.0);
+    turtle_pen_down(tid);
+    ntmax = std::max(ntmax, tid + 1);
+}
+
+// What the clients do between two frames: every turtle walks a circle with its pen down and
+// fires whenever it may; the dead come back.
+void play(long frame) {
+    for (int t = 0; t < CLIENTS; t++) {
+        if (!(ttl[t].status & ST_ALIVE)) spawn(t);
+        turtle_turn(t, 2.0 + 0.2 * t);
+        turtle_step_forward(t, 1.5);
+        if ((frame + t) % 20 == 0) turtle_fire(t);
+    }
+}
+
+void set_up_battle() {
+    std::lock_guard lock(frame_rendering_mutex);
+    field_set_battle_mode();
+    for (int t = 0; t < CLIENTS; t++) spawn(t);
+}
+
+// One frame as the timer and a client batch give it; its display() time in milliseconds.
+double one_frame(long n) {
+    {
+        std::lock_guard lock(frame_rendering_mutex);
+        play(n);
+    }
+    elapsed_time++;
+    const auto start = clock_type::now();
+    display();
+    const double took = ms_since(start);
+    std::this_thread::sleep_for(std::chrono::milliseconds(TIMER_FAST_MS));
+    return took;
+}
+
+uint64_t bytes_in(const std::string &dir) {
+    uint64_t total = 0;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (const dirent *e = readdir(d)) {
+            struct stat st {};
+            if (std::strncmp(e->d_name, "kelpmoor-", 9) == 0 &&
+                stat((dir + "/" + e->d_name).c_str(), &st) == 0) {
+                total += static_cast<uint64_t>(st.st_size);
+            }
+        }
+        closedir(d);
+    }
+    return total;
+}
+
+void report(const char *what, const std::vector<double> &v) {
+    std::printf("%-22s median %.3f ms, 99th percentile %.3f ms (%zu frames)\n", what,
+                bench::median(v), bench::percentile99(v), v.size());
+}
+
+// A recording of `minutes` of the battle at 60 frames a second, made with the world's rules
+// and the encoder alone: each painter's new pixels are a small square where it stands.
+std::string synthetic_recording(int minutes) {
+    {
+        std::lock_guard lock(frame_rendering_mutex);
+        field_reset_world();
+    }
+    set_up_battle();
+    recording_encoder enc;
+    stream_events events;
+    std::string file = recording_header(0);
+    static frame_report rep;
+    frame_snapshot snap;
+    const long frames = 60L * 60 * minutes;
+    for (long f = 0; f < frames; f++) {
+        std::vector<floor_patch> patches;
+        {
+            std::lock_guard lock(frame_rendering_mutex);
+            play(f);
+            elapsed_time++;
+            field_advance_frame(rep);
+            take_snapshot(snap, &rep);
+        }
+        for (int t = 0; t < CLIENTS; t++) {
+            const turtle_snapshot &s = snap.turtles[t];
+            if (!(s.status & ST_ALIVE)) continue;
+            floor_patch p;
+            p.rect = {std::clamp(static_cast<int>(s.pos.x) + 254, 0, FLOOR_SIDE - 4),
+                      std::clamp(253 - static_cast<int>(s.pos.y), 0, FLOOR_SIDE - 4), 4, 4};
+            p.rgb.assign(4 * 4 * 3, static_cast<unsigned char>(25 * t));
+            patches.push_back(std::move(p));
+        }
+        const std::string delta = events.next(snap), full = events.full();
+        const auto json = [](const std::string &e) { return e.substr(6, e.size() - 8); };
+        file +=
+            enc.frame(snap.tick, static_cast<uint32_t>(f * 1000 / 60), json(full),
+                      delta.empty() ? "{\"tick\":" + std::to_string(snap.tick) + ",\"full\":false}"
+                                    : json(delta),
+                      patches);
+    }
+    return file;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const bool short_run = argc > 1 && std::strcmp(argv[1], "short") == 0;
+    const int blocks = short_run ? 2 : 6;
+    field_open_window(argc, argv);
+    set_up_battle();
+    char dir_template[] = "/tmp/bench-record-XXXXXX";
+    if (mkdtemp(dir_template) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string dir = dir_template;
+    long n = 0;
+    for (int i = 0; i < WARMUP_FRAMES; i++) one_frame(n++);
+    std::vector<double> off, on;
+    double recorded_ms = 0;
+    for (int b = 0; b < 2 * blocks; b++) {
+        const bool recording = b % 2 == 1;
+        if (recording) start_recorder(dir.c_str(), true);
+        const auto start = clock_type::now();
+        for (int i = 0; i < BLOCK_FRAMES; i++) (recording ? on : off).push_back(one_frame(n++));
+        if (recording) {
+            recorded_ms += ms_since(start);
+            stop_recorder("stopped");
+        }
+    }
+    report("recorder stopped:", off);
+    report("recording:", on);
+    std::printf("median frame time recording / stopped: %.3f\n",
+                bench::median(on) / bench::median(off));
+    const double mib = bytes_in(dir) / 1048576.0;
+    std::printf("recorded %.1f s of the battle in %.2f MiB: %.2f MiB a minute\n",
+                recorded_ms / 1000.0, mib, mib / (recorded_ms / 60000.0));
+
+    const int minutes = short_run ? 1 : 10;
+    const auto made = clock_type::now();
+    recording_player p(synthetic_recording(minutes));
+    std::printf("synthetic %d-minute recording at 60 frames a second: %.2f MiB, made in %.1f s\n",
+                minutes, p.summary().valid_bytes / 1048576.0, ms_since(made) / 1000.0);
+    const uint32_t middle = (p.summary().first_tick + p.summary().last_tick) / 2;
+    std::vector<double> seeks;
+    for (int i = 0; i < 5; i++) {
+        p.seek(p.summary().first_tick);
+        const auto start = clock_type::now();
+        p.seek(middle);
+        seeks.push_back(ms_since(start));
+    }
+    std::printf("seek to the middle (tick %u): median %.2f ms of 5\n", middle,
+                bench::median(seeks));
+    return 0;
+}

@@ -16,8 +16,10 @@ var kelpmoorReplay = (function () {
     var FLOOR_BYTES = SIDE * SIDE * 3;
     var SPEEDS = [0.25, 0.5, 1, 2, 4, 8, 16, 32];
     var CACHED_SEGMENTS = 6;           // inflated key frames kept for seeking back
-    var MARKER_COLOURS = { kill: "#ff5050", explosion: "#ffa030", mode: "#60c0ff",
-                           clear: "#e0e0e0", "kill-all": "#ff40ff" };
+    // The marks' colours; of markers at one tick, the first kind in this order colours the mark.
+    var MARKER_COLOURS = { "kill-all": "#ff40ff", kill: "#ff5050", explosion: "#ffa030",
+                           clear: "#e0e0e0", mode: "#60c0ff" };
+    var MARKER_KINDS = Object.keys(MARKER_COLOURS);
 
     var CRC_TABLE = (function () {
         var t = new Int32Array(256);
@@ -397,7 +399,7 @@ var kelpmoorReplay = (function () {
         var lastMs = rec.frames[rec.frames.length - 1].ms;
         var bar = element("div", document.body,
                           "position: fixed; left: 0; right: 0; bottom: 0; z-index: 2; " +
-                          "display: flex; align-items: center; gap: 10px; padding: 8px 14px; " +
+                          "display: flex; align-items: center; gap: 10px; padding: 2px 14px; " +
                           "background: rgba(0, 16, 32, 0.85); color: #e8e8e8; " +
                           "font: 13px sans-serif;");
         bar.id = "replay";
@@ -408,26 +410,41 @@ var kelpmoorReplay = (function () {
             o.value = String(s);
             if (s === 1) o.selected = true;
         });
-        var track = element("div", bar, "position: relative; flex: 1; height: 34px;");
-        var range = element("input", track, "position: absolute; left: 0; right: 0; top: 14px; " +
+        var track = element("div", bar, "position: relative; flex: 1; height: 30px;");
+        var range = element("input", track, "position: absolute; left: 0; right: 0; top: 12px; " +
                             "width: 100%; margin: 0;");
         // The marks' strip is inset by half the range's thumb, so that a mark sits where the
         // thumb's centre would at its instant.
-        var marks = element("div", track, "position: absolute; left: 8px; right: 8px; top: 0; " +
-                            "height: 12px;");
+        var marks = element("div", track, "position: absolute; left: 8px; right: 8px; top: 2px; " +
+                            "height: 10px;");
         range.type = "range";
         range.min = 0;
         range.max = lastMs;
         range.step = 1;
         range.value = 0;
+        // One mark per tick: a kill and its explosion come together.
+        var byTick = [];
         rec.markers.forEach(function (m) {
+            var last = byTick[byTick.length - 1];
+            if (last && last[0].tick === m.tick) last.push(m);
+            else byTick.push([m]);
+        });
+        byTick.forEach(function (group) {
+            var m = group[0], rank = function (k) {
+                var i = MARKER_KINDS.indexOf(k.kind);
+                return i < 0 ? MARKER_KINDS.length : i;
+            };
+            var colour = MARKER_COLOURS[group.slice().sort(function (a, b) {
+                return rank(a) - rank(b);
+            })[0].kind] || "#ffffff";
             var mark = element("div", marks,
-                               "position: absolute; top: 0; width: 4px; height: 12px; " +
+                               "position: absolute; top: 0; width: 4px; height: 10px; " +
                                "margin-left: -2px; border-radius: 2px; cursor: pointer; " +
-                               "background: " +
-                               (MARKER_COLOURS[m.kind] || "#ffffff") + "; left: " +
+                               "background: " + colour + "; left: " +
                                (lastMs > 0 ? 100 * Math.min(m.ms, lastMs) / lastMs : 0) + "%;");
-            mark.title = "tick " + m.tick + ", " + m.kind + ": " + m.text;
+            mark.title = "tick " + m.tick + ": " + group.map(function (k) {
+                return k.kind + " " + k.text;
+            }).join(", ");
             mark.className = "replay-marker";
             mark.onclick = function () { handlers.seek(m.ms); };
         });

@@ -294,8 +294,7 @@ var kelpmoorReplay = (function () {
                         merge(state, parts[i].event);
                         applyPatches(floor.data, parts[i], null);
                     }
-                    state.full = true;
-                    view.applyEvent(state);
+                    view.showState(state);
                     dirty = { x0: 0, y0: 0, x1: SIDE, y1: SIDE };
                 }
                 upload(dirty);
@@ -487,7 +486,8 @@ var kelpmoorReplay = (function () {
     }
 
     // Plays the recording in buffer (an ArrayBuffer) through view, the viewer's side:
-    // applyEvent(event) as from the stream, drawFloor(imageData, x, y, w, h), notice(text).
+    // applyEvent(event) as from the stream, showState(event) for the whole state at an instant
+    // (a full event), drawFloor(imageData, x, y, w, h), notice(text).
     // Throws when the bytes are not a recording.
     function play(buffer, view, name) {
         if (typeof DecompressionStream !== "function") {

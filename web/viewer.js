@@ -586,6 +586,19 @@ var kelpmoor = (function () {
         });
     }
 
+    // Compiles the shaders of everything a frame may show, which a seek would otherwise wait
+    // for the first time it shows a fight.
+    function compileMaterials() {
+        var g = new THREE.Group();
+        g.add(makeTurtle(0), makeObject("stone"), makeObject("doughnut"),
+              mesh(shared.bullet, shared.bulletMaterial), mesh(shared.ball, shared.fireball),
+              mesh(shared.ball, shared.flash[FLASH_FRAMES]), mesh(shared.coin, shared.coinMaterial),
+              mesh(shared.shell, shared.wallSide), mesh(shared.shell, shared.wallCap));
+        scene.add(g);
+        renderer.compile(scene, camera);
+        scene.remove(g);
+    }
+
     function say(text) {
         notice = text;
         setResult();
@@ -602,11 +615,21 @@ var kelpmoor = (function () {
         polling = 0;
         failures = {};
         say("loading " + name);
+        compileMaterials();
         Promise.all([bytes, loadReplayScript()]).then(function (got) {
             notice = null;
             replaying = kelpmoorReplay.play(got[0], {
                 applyEvent: function (e) {
                     applyEvent(e);
+                    setResult();
+                },
+                // A whole state after a seek: the slots it shares with the one shown are
+                // updated in place, since building them anew costs a seek most of its time.
+                showState: function (e) {
+                    var keep = {};
+                    e.turtles.forEach(function (t) { keep[t.id] = true; });
+                    Object.keys(slots).forEach(function (id) { if (!keep[id]) dropSlot(id); });
+                    applyEvent(Object.assign({}, e, { full: false }));
                     setResult();
                 },
                 drawFloor: function (image, x, y, w, h) {

@@ -586,19 +586,6 @@ var kelpmoor = (function () {
         });
     }
 
-    // Compiles the shaders of everything a frame may show, which a seek would otherwise wait
-    // for the first time it shows a fight.
-    function compileMaterials() {
-        var g = new THREE.Group();
-        g.add(makeTurtle(0), makeObject("stone"), makeObject("doughnut"),
-              mesh(shared.bullet, shared.bulletMaterial), mesh(shared.ball, shared.fireball),
-              mesh(shared.ball, shared.flash[FLASH_FRAMES]), mesh(shared.coin, shared.coinMaterial),
-              mesh(shared.shell, shared.wallSide), mesh(shared.shell, shared.wallCap));
-        scene.add(g);
-        renderer.compile(scene, camera);
-        scene.remove(g);
-    }
-
     function say(text) {
         notice = text;
         setResult();
@@ -615,7 +602,6 @@ var kelpmoor = (function () {
         polling = 0;
         failures = {};
         say("loading " + name);
-        compileMaterials();
         Promise.all([bytes, loadReplayScript()]).then(function (got) {
             notice = null;
             replaying = kelpmoorReplay.play(got[0], {

@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr uint32_t FRAME_MS = KEY_FRAME_MS / 5;  // between the frames of the test recordings
+
 // What a viewer was shown at one recorded frame.
 struct shown_frame {
     uint32_t tick = 0;
@@ -18,8 +20,7 @@ struct shown_frame {
 };
 
 // A small recording of three turtles moving, one renamed, one gone half-way, painting random
-// rectangles over each other, one frame a second (a key frame every five), with a marker before
-// frame 7.
+// rectangles over each other, a key frame every five frames, with a marker before frame 7.
 struct recorded {
     std::string bytes;
     std::vector<shown_frame> frames;
@@ -63,10 +64,10 @@ struct recorded {
                 patches.push_back(std::move(p));
             }
             if (f == 7) {
-                bytes += marker_record(snap.tick, f * 1000,
+                bytes += marker_record(snap.tick, f * FRAME_MS,
                                        R"({"tick":121,"kind":"kill","text":"q\"u\u00e9"})");
             }
-            bytes += enc.frame(snap.tick, f * 1000, full, delta, patches);
+            bytes += enc.frame(snap.tick, f * FRAME_MS, full, delta, patches);
             EXPECT_EQ(enc.floor(), floor);
             frame_ends.push_back(bytes.size());
             shown_frame s{snap.tick, floor, {}};
@@ -133,7 +134,8 @@ TEST(Recording, PlaysBackWhatWasRecorded) {
     expect_shows(p, r.frames[8]);
     EXPECT_FALSE(p.seek(99));
 
-    const std::string closed = r.bytes + end_record(136, 12000, R"({"ticks":36,"reason":"quit"})");
+    const std::string closed =
+        r.bytes + end_record(136, 12 * FRAME_MS, R"({"ticks":36,"reason":"quit"})");
     EXPECT_TRUE(scan_recording(closed)->ended);
 }
 

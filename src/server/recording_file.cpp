@@ -13,9 +13,10 @@ namespace {
 
 // Deflate levels: a key frame is mostly floor and must be cheap to make; the frames between are
 // small and mostly JSON much like the frame before, where more effort pays.
-constexpr int KEY_FRAME_LEVEL = 1;
+constexpr int KEY_FRAME_LEVEL = 3;
 constexpr int FRAME_LEVEL = 6;
 constexpr int WINDOW_BITS = -15;  // raw deflate, 32 KiB window
+constexpr int PATCH_TILE = 32;    // pixels a side of the pieces a patch is recorded in
 constexpr std::size_t ROW_BYTES = static_cast<std::size_t>(FLOOR_SIDE) * 3;
 
 void put16(std::string &out, uint32_t v) {
@@ -57,6 +58,11 @@ std::string_view bare_json(std::string_view e) {
     return e;
 }
 
+std::size_t tiles_of(const floor_rect &r) {
+    return static_cast<std::size_t>((r.w + PATCH_TILE - 1) / PATCH_TILE) *
+           ((r.h + PATCH_TILE - 1) / PATCH_TILE);
+}
+
 bool fits_floor(const floor_patch &p) {
     const floor_rect &r = p.rect;
     return !r.empty() && r.x >= 0 && r.y >= 0 && r.x + r.w <= FLOOR_SIDE &&
@@ -81,6 +87,7 @@ struct recording_encoder::impl {
     uint32_t key_ms = 0;   // of the last key frame
     std::vector<unsigned char> floor = std::vector<unsigned char>(FLOOR_BYTES, 0);
     std::string content, payload;
+    std::vector<unsigned char> change;  // a patch's new pixels XOR the old, rows from the top
 
     impl() {
         if (deflateInit2(&z, KEY_FRAME_LEVEL, Z_DEFLATED, WINDOW_BITS, 8, Z_DEFAULT_STRATEGY) !=
@@ -110,6 +117,38 @@ struct recording_encoder::impl {
         payload.resize(payload.size() - z.avail_out);
     }
 
+    // The rectangles of change (the XOR of the patch at r) that differ from zero, each tile's
+    // cut to where it does: a patch is the union of whatever was painted since the last one,
+    // often as wide as the field and almost all unchanged.
+    void put_changed_tiles(const floor_rect &r) {
+        const std::size_t stride = static_cast<std::size_t>(r.w) * 3;
+        for (int ty = 0; ty < r.h; ty += PATCH_TILE) {
+            for (int tx = 0; tx < r.w; tx += PATCH_TILE) {
+                const int w = std::min(PATCH_TILE, r.w - tx), h = std::min(PATCH_TILE, r.h - ty);
+                int x0 = w, x1 = -1, y0 = h, y1 = -1;
+                for (int y = 0; y < h; y++) {
+                    const unsigned char *row = &change[(ty + y) * stride + tx * 3];
+                    for (int x = 0; x < w; x++) {
+                        if ((row[3 * x] | row[3 * x + 1] | row[3 * x + 2]) == 0) continue;
+                        x0 = std::min(x0, x);
+                        x1 = std::max(x1, x);
+                        y0 = std::min(y0, y);
+                        y1 = y;
+                    }
+                }
+                if (x1 < 0) continue;
+                put16(content, r.x + tx + x0);
+                put16(content, r.y + ty + y0);
+                put16(content, x1 - x0 + 1);
+                put16(content, y1 - y0 + 1);
+                for (int y = y0; y <= y1; y++) {
+                    const auto *row = &change[(ty + y) * stride + (tx + x0) * 3];
+                    content.append(reinterpret_cast<const char *>(row), (x1 - x0 + 1) * 3);
+                }
+            }
+        }
+    }
+
     void put_json(std::string_view json) {
         content.clear();
         put32(content, static_cast<uint32_t>(json.size()));
@@ -136,7 +175,7 @@ std::string recording_encoder::frame(uint32_t tick, uint32_t ms, std::string_vie
     }
     std::size_t size = 4 + (key ? full_json.size() + FLOOR_BYTES : delta_json.size());
     for (const floor_patch &fp : patches) {
-        if (!key && fits_floor(fp)) size += 8 + fp.rgb.size();
+        if (!key && fits_floor(fp)) size += fp.rgb.size() + 8 * tiles_of(fp.rect);
     }
     if (size > RECORD_MAX_BYTES) return {};
 
@@ -144,23 +183,18 @@ std::string recording_encoder::frame(uint32_t tick, uint32_t ms, std::string_vie
     for (const floor_patch &fp : patches) {
         if (!fits_floor(fp)) continue;
         const floor_rect &r = fp.rect;
-        if (!key) {
-            put16(p.content, r.x);
-            put16(p.content, r.y);
-            put16(p.content, r.w);
-            put16(p.content, r.h);
-        }
+        const std::size_t n = static_cast<std::size_t>(r.w) * 3;
+        if (!key) p.change.resize(n * r.h);
         for (int row = 0; row < r.h; row++) {
             unsigned char *old = &p.floor[(r.y + row) * ROW_BYTES + r.x * 3];
-            const unsigned char *now = &fp.rgb[static_cast<std::size_t>(row) * r.w * 3];
-            const std::size_t n = static_cast<std::size_t>(r.w) * 3;
+            const unsigned char *now = &fp.rgb[row * n];
             if (!key) {
-                const std::size_t at = p.content.size();
-                p.content.resize(at + n);
-                for (std::size_t i = 0; i < n; i++) p.content[at + i] = char(old[i] ^ now[i]);
+                unsigned char *x = &p.change[row * n];
+                for (std::size_t i = 0; i < n; i++) x[i] = old[i] ^ now[i];
             }
             std::memcpy(old, now, n);
         }
+        if (!key) p.put_changed_tiles(r);
     }
     if (key) {
         p.content.append(reinterpret_cast<const char *>(p.floor.data()), p.floor.size());

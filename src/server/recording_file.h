@@ -20,7 +20,7 @@ inline constexpr std::size_t RECORDING_HEADER_BYTES = 24;
 inline constexpr std::size_t RECORD_HEAD_BYTES = 17;  // type, tick, ms, stored, size
 inline constexpr std::size_t RECORD_CRC_BYTES = 4;
 inline constexpr uint32_t RECORD_MAX_BYTES = 64u << 20;  // longest payload, stored or inflated
-inline constexpr uint32_t KEY_FRAME_MS = 5000;           // a key frame at least this often
+inline constexpr uint32_t KEY_FRAME_MS = 15000;          // a key frame this often
 inline constexpr std::size_t FLOOR_BYTES =
     static_cast<std::size_t>(FLOOR_SIDE) * FLOOR_SIDE * 3;  // the whole floor, RGB
 
@@ -44,7 +44,9 @@ public:
     // from the frame recorded before (both without "data: " and line feeds); patches are the
     // floor's new pixels since then (world/published.h), applied in order. Returns a key frame
     // record for the first frame and when KEY_FRAME_MS have passed since the last key frame,
-    // else a frame record with the changed pixels as XOR patches.
+    // else a frame record with the changed pixels as XOR patches (only the pieces that
+    // changed). An empty delta_json is taken as {"tick":T,"full":false}. "" (nothing to write,
+    // nothing changed) when the record would be longer than RECORD_MAX_BYTES.
     std::string frame(uint32_t tick, uint32_t ms, std::string_view full_json,
                       std::string_view delta_json, std::span<const floor_patch> patches);
     const std::vector<unsigned char> &floor() const;  // FLOOR_BYTES, top row first

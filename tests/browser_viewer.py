@@ -34,7 +34,6 @@ SHELL_TOP = 5          # the turtle's shell is widest at this height
 WINDOW = (800, 600)
 TURTLES = [("alpha", -150, 100, 1), ("beta", 120, -80, 0), ('q"\xe9', 40, 150, 3)]
 FLOOR = (0, 0, 128)    # H 0 0 0.5
-KEY_FRAME_SECONDS = 5  # a recording's key frames at least this often (docs/recording.md)
 SQUARE = (-200, -60, 80)  # lower left corner and side of the red square
 # The window's team-1 body seen from above: diffuse (0.7, 0.3, 1.0) under the light straight
 # down, plus 0.2 ambient on 0.6 of it.
@@ -210,8 +209,6 @@ def replay_test():
     squares = {"red": ((-200, -60), (1, 0, 0)), "green": ((60, 40), (0, 1, 0))}
     ticks = {}
     for name in ("red", "green"):
-        if name == "green":
-            time.sleep(KEY_FRAME_SECONDS)  # the green square begins after a key frame
         (x, y), rgb = squares[name]
         square = ["J %d %d" % (x, y), "T E", "K %d %d %d" % rgb, "P D"]
         for command in square + ["F %d" % side, "T L 90"] * 4 + ["P U"]:
@@ -225,7 +222,8 @@ def replay_test():
                 for name, ((x, y), _) in squares.items()}
 
     with ChromiumPage(*WINDOW) as page:
-        # The first instant is sought by the page's address, the second through the page.
+        # The first instant is sought by the page's address (built from the key frame), the
+        # second through the page (the frames after the one shown).
         page.open(base + "replay/%s?t=%d" % (listed[0]["name"], ticks["red"]))
         shown = "(kelpmoorViewer.state().replay || {}).tick"
         for want, painted in ((ticks["red"], ("red",)), (ticks["green"], ("red", "green"))):

@@ -16,6 +16,9 @@ var kelpmoorReplay = (function () {
     var FLOOR_BYTES = SIDE * SIDE * 3;
     var SPEEDS = [0.25, 0.5, 1, 2, 4, 8, 16, 32];
     var CACHED_SEGMENTS = 6;           // inflated key frames kept for seeking back
+    // A final empty stored block: after a sync flush, where a segment's stream stops, it ends
+    // the stream, so that the inflater finishes instead of waiting for more.
+    var FINAL_BLOCK = [0x01, 0x00, 0x00, 0xff, 0xff];
     // The marks' colours; of markers at one tick, the first kind in this order colours the mark.
     var MARKER_COLOURS = { "kill-all": "#ff40ff", kill: "#ff5050", explosion: "#ffa030",
                            clear: "#e0e0e0", mode: "#60c0ff" };
@@ -108,34 +111,33 @@ var kelpmoorReplay = (function () {
 
     // ---- Inflating a segment ----
 
-    // A segment's payloads are one deflate stream that stops at a sync flush, not at its end,
-    // so the inflater is read until every record's content has come out and then dropped.
+    // A segment's payloads, in order, are one deflate stream; the contents of its records come
+    // out one after another.
     function inflate(frames) {
-        var stored = 0, expected = 0;
+        var stored = FINAL_BLOCK.length, expected = 0;
         frames.forEach(function (f) { stored += f.payload.length; expected += f.size; });
         var input = new Uint8Array(stored), at = 0;
         frames.forEach(function (f) { input.set(f.payload, at); at += f.payload.length; });
+        input.set(FINAL_BLOCK, at);
         var ds = new DecompressionStream("deflate-raw");
         var writer = ds.writable.getWriter(), reader = ds.readable.getReader();
         writer.write(input).catch(function () {});
+        writer.close().catch(function () {});
         var out = new Uint8Array(expected), got = 0;
         function more() {
-            if (got >= expected) {
-                reader.cancel().catch(function () {});
-                writer.abort().catch(function () {});
-                return out;
-            }
             return reader.read().then(function (chunk) {
-                if (chunk.done || got + chunk.value.length > expected) {
-                    throw new Error("inflated sizes differ");
+                if (chunk.done) {
+                    if (got !== expected) throw new Error("inflated sizes differ");
+                    return out;
                 }
+                if (got + chunk.value.length > expected) throw new Error("inflated sizes differ");
                 out.set(chunk.value, got);
                 got += chunk.value.length;
                 return more();
             });
         }
         return more().catch(function (e) {
-            writer.abort().catch(function () {});
+            reader.cancel().catch(function () {});
             throw new Error("damaged recording at tick " + frames[0].tick + ": " +
                             (e && e.message || e));
         });

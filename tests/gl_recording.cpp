@@ -114,7 +114,7 @@ void expect_shows(recording_player &p, const seen &s, const char *when) {
     EXPECT_TRUE(p.floor() == s.floor) << when << ": the floor differs";
 }
 
-class Recording : public ::testing::Test {
+class Recorder : public ::testing::Test {
 protected:
     void SetUp() override {
         open_test_window();
@@ -137,7 +137,7 @@ protected:
 
 // Painting, a clear, battle mode, a kill: the recording shows each instant as the live view
 // did, its listing names the markers, and a kill-all ends it and begins the next.
-TEST_F(Recording, PlaysBackWhatTheLiveViewShowedAndListsItsMarkers) {
+TEST_F(Recorder, PlaysBackWhatTheLiveViewShowedAndListsItsMarkers) {
     Client ann(tcp_server_port()), bob(tcp_server_port());
     ann.run({"N 61 6e 6e", "C F", "J -40 0", "T E", "K 1 0 0", "W 3", "P D", "F 40", "T L 90",
              "F 40", "P U"});
@@ -197,12 +197,12 @@ TEST_F(Recording, PlaysBackWhatTheLiveViewShowedAndListsItsMarkers) {
     EXPECT_TRUE(p.summary().ended);
     expect_shows(p, painted, "painted");
     expect_shows(p, fought, "after the fight");
-    EXPECT_LT(number_after(fought.turtles, "\"score\":"), 100) << "ann fired";
+    EXPECT_GT(number_after(fought.turtles, "\"score\":"), 100) << "ann's hits scored";
 }
 
 // While the writer takes nothing, frames are dropped whole, with one line; the frames recorded
 // after them still add up to the floor and the field the live view showed.
-TEST_F(Recording, FramesDroppedForAWriterBehindLeaveTheRestWhole) {
+TEST_F(Recorder, FramesDroppedForAWriterBehindLeaveTheRestWhole) {
     Client ann(tcp_server_port());
     ann.run({"K 1 1 0", "W 5", "J -100 -100", "P D", "F 50"});
     frames_for(200);
@@ -226,7 +226,7 @@ TEST_F(Recording, FramesDroppedForAWriterBehindLeaveTheRestWhole) {
 
 // A disk that fills stops the recording with one line; the arena goes on and the file plays
 // up to its last whole frame.
-TEST_F(Recording, AFullDiskStopsTheRecordingWithOneLineAndTheArenaRunsOn) {
+TEST_F(Recorder, AFullDiskStopsTheRecordingWithOneLineAndTheArenaRunsOn) {
     const std::string file = recording_path();
     Client ann(tcp_server_port());
     ann.run({"P D"});

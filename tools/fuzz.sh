@@ -12,14 +12,16 @@ if ! command -v clang++ >/dev/null; then
 fi
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$(nproc)"
-for target in commands http; do
+for target in commands http recording; do
     work="build-fuzz/corpus/$target"
     mkdir -p "$work"
     echo "== fuzz_$target for ${seconds}s"
     log="build-fuzz/fuzz_$target.log"
+    max_len=4096
+    [ "$target" = recording ] && max_len=16384  # a key frame of an empty floor alone is 3 KB
     status=0
     (cd build-fuzz && UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        "tests/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+        "tests/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
         -print_final_stats=1 "corpus/$target" "../tests/fuzz/corpus/$target") >"$log" 2>&1 ||
         status=$?
     grep -E '^(#[0-9]+.*DONE|Done|stat::(number_of_executed|average_exec|peak_rss))' "$log" ||

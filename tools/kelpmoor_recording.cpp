@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 
@@ -17,8 +15,8 @@ namespace {
 
 int usage() {
     std::fputs(
-        "usage: kelpmoor_recording FILE                  the recording's summary\n"
-        "       kelpmoor_recording FILE --at TICK        the turtles at that tick\n"
+        "usage: kelpmoor_recording FILE                       the recording's summary\n"
+        "       kelpmoor_recording FILE --at TICK             the turtles at that tick\n"
         "       kelpmoor_recording FILE --floor TICK OUT.png  the floor at that tick as a PNG\n",
         stderr);
     return 2;
@@ -33,11 +31,31 @@ bool read_tick(const char *s, uint32_t &tick) {
     return true;
 }
 
+// A client's name as the terminal may show it: control bytes as '?'.
+std::string shown(const std::string &name) {
+    std::string s = name.empty() ? "-" : name;
+    for (char &c : s) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    }
+    return s;
+}
+
+bool read_whole(const char *path, std::string &out) {
+    std::FILE *f = std::fopen(path, "rb");
+    if (f == nullptr) return false;
+    char buf[1 << 16];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    const bool ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
+}
+
 void print_turtles(const recording_player &p) {
     std::printf("%-4s %-16s %9s %9s %8s %6s\n", "id", "name", "x", "y", "heading", "score");
     for (const recorded_turtle &t : p.turtles()) {
-        std::printf("%-4d %-16s %9.2f %9.2f %8.2f %6d\n", t.id, t.name.c_str(), t.x, t.y, t.heading,
-                    t.score);
+        std::printf("%-4d %-16s %9.2f %9.2f %8.2f %6d\n", t.id, shown(t.name).c_str(), t.x, t.y,
+                    t.heading, t.score);
     }
 }
 
@@ -68,12 +86,12 @@ void print_summary(recording_player &p) {
     }
     std::printf("clients  %zu\n", seen.size());
     for (const auto &[key, t] : seen) {
-        std::printf("  %-4d %-16s score %d\n", t.id, t.name.c_str(), t.score);
+        std::printf("  %-4d %-16s score %d\n", t.id, shown(t.name).c_str(), t.score);
     }
     p.seek(s.last_tick);
     std::printf("final scores\n");
     for (const recorded_turtle &t : p.turtles()) {
-        std::printf("  %-4d %-16s %6d  %s\n", t.id, t.name.c_str(), t.score, t.kind.c_str());
+        std::printf("  %-4d %-16s %6d  %s\n", t.id, shown(t.name).c_str(), t.score, t.kind.c_str());
     }
     int kills = 0;
     for (const recording_marker &m : s.markers) kills += m.kind == "kill";
@@ -92,10 +110,10 @@ int main(int argc, char **argv) {
     if (!(argc == 2 || at || floor) || ((at || floor) && !read_tick(argv[3], tick))) {
         return usage();
     }
-    std::ifstream in(argv[1], std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
-        std::fprintf(stderr, "kelpmoor_recording: cannot read %s\n", argv[1]);
+    std::string bytes;
+    if (!read_whole(argv[1], bytes)) {
+        std::fprintf(stderr, "kelpmoor_recording: cannot read %s: %s\n", argv[1],
+                     std::strerror(errno));
         return 1;
     }
     recording_player p(std::move(bytes));

@@ -88,10 +88,11 @@ struct reader {
             at++;
             if (eat('}')) return true;
             do {
-                std::string key;
-                json_value field;
-                if (!string(key) || !eat(':') || !value(field, depth + 1)) return false;
-                v.fields.emplace_back(std::move(key), std::move(field));
+                v.keys.emplace_back();
+                v.items.emplace_back();
+                if (!string(v.keys.back()) || !eat(':') || !value(v.items.back(), depth + 1)) {
+                    return false;
+                }
             } while (eat(','));
             return eat('}');
         }
@@ -123,8 +124,9 @@ struct reader {
 }  // namespace
 
 const json_value *json_value::get(std::string_view key) const {
-    for (const auto &[k, v] : fields) {
-        if (k == key) return &v;
+    if (type != kind::object) return nullptr;
+    for (std::size_t i = 0; i < keys.size(); i++) {
+        if (keys[i] == key) return &items[i];
     }
     return nullptr;
 }

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 inline constexpr int JSON_MAX_DEPTH = 32;  // deeper nesting is refused
@@ -15,9 +14,9 @@ struct json_value {
     kind type = kind::null;
     bool flag = false;
     double number = 0;
-    std::string text;                                        // a string, \u00XX as that byte
-    std::vector<json_value> items;                           // an array
-    std::vector<std::pair<std::string, json_value>> fields;  // an object, in order
+    std::string text;               // a string, \u00XX as that byte
+    std::vector<json_value> items;  // an array's, or an object's values in order
+    std::vector<std::string> keys;  // an object's keys, one for each of items
 
     const json_value *get(std::string_view key) const;  // an object's field; null if none
     bool is(kind k) const { return type == k; }

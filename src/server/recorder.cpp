@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -235,9 +236,11 @@ struct recording {
         if (any_frame && !must && delta.empty() && patches.empty() && markers.empty()) return;
         if (delta.empty()) delta = "{\"tick\":" + std::to_string(s.tick) + ",\"full\":false}";
         const std::string full = strip_event(events.full());
+        const std::string record = encoder.frame(s.tick, ms(), full, delta, patches);
+        if (record.empty()) return;  // over RECORD_MAX_BYTES: never for a field of this size
         std::string bytes = std::move(markers);
         markers.clear();
-        bytes += encoder.frame(s.tick, ms(), full, delta, patches);
+        bytes += record;
         patches.clear();
         if (!any_frame) first_tick = s.tick;
         any_frame = true;
@@ -281,15 +284,16 @@ std::unique_ptr<recording> begin_recording(const std::string &dir,
     return r;
 }
 
-void lay(std::vector<unsigned char> &canvas, const floor_patch &p) {
+bool fits(const floor_patch &p) {
     const floor_rect &r = p.rect;
-    if (r.x < 0 || r.y < 0 || r.w <= 0 || r.h <= 0 || r.x + r.w > FLOOR_SIDE ||
-        r.y + r.h > FLOOR_SIDE || p.rgb.size() != static_cast<std::size_t>(r.w) * r.h * 3) {
-        return;
-    }
-    const std::size_t row = static_cast<std::size_t>(r.w) * 3;
-    for (int i = 0; i < r.h; i++) {
-        std::memcpy(&canvas[(static_cast<std::size_t>(r.y + i) * FLOOR_SIDE + r.x) * 3],
+    return r.x >= 0 && r.y >= 0 && r.w > 0 && r.h > 0 && r.x + r.w <= FLOOR_SIDE &&
+           r.y + r.h <= FLOOR_SIDE && p.rgb.size() == static_cast<std::size_t>(r.w) * r.h * 3;
+}
+
+void lay(std::vector<unsigned char> &canvas, const floor_patch &p) {
+    const std::size_t row = static_cast<std::size_t>(p.rect.w) * 3;
+    for (int i = 0; i < p.rect.h; i++) {
+        std::memcpy(&canvas[(static_cast<std::size_t>(p.rect.y + i) * FLOOR_SIDE + p.rect.x) * 3],
                     &p.rgb[row * i], row);
     }
 }
@@ -302,10 +306,13 @@ void record_frames(std::string dir, bool record_now) {
     bool begin_due = record_now;
     const auto spacing = std::chrono::microseconds(1000000 / RECORD_FRAMES_PER_SECOND);
     auto last_look = clock_type::now() - spacing;
+    // A snapshot published before the start may be long past: the first is a newer one.
+    const frame_ptr past = latest_frame();
+    uint64_t serial = past != nullptr ? past->serial : 0;
     while (!stop_asked.load()) {
         const auto since = clock_type::now() - last_look;
         if (since < spacing) std::this_thread::sleep_for(spacing - since);
-        frame_ptr now = wait_for_frame(before ? before->serial : 0, RECORD_POLL_MS);
+        frame_ptr now = wait_for_frame(serial, RECORD_POLL_MS);
         last_look = clock_type::now();
         if (toggle_asked.exchange(false)) {
             if (rec != nullptr) {
@@ -324,12 +331,13 @@ void record_frames(std::string dir, bool record_now) {
         for (floor_patch &p : take_floor_patches(floor_reader::recorder)) {
             later.push_back(std::move(p));
         }
-        if (now == nullptr || (before != nullptr && now->serial == before->serial)) continue;
+        if (now == nullptr || now->serial == serial) continue;
+        serial = now->serial;
         std::size_t taken = 0;
-        while (taken < later.size() && later[taken].version <= now->floor_version) {
+        for (; taken < later.size() && later[taken].version <= now->floor_version; taken++) {
+            if (!fits(later[taken])) continue;
             lay(canvas, later[taken]);
             if (rec != nullptr) rec->patches.push_back(std::move(later[taken]));
-            taken++;
         }
         later.erase(later.begin(), later.begin() + static_cast<std::ptrdiff_t>(taken));
         std::vector<std::string> marks;

@@ -87,7 +87,6 @@ struct recording_encoder::impl {
     uint32_t key_ms = 0;   // of the last key frame
     std::vector<unsigned char> floor = std::vector<unsigned char>(FLOOR_BYTES, 0);
     std::string content, payload;
-    std::vector<unsigned char> change;  // a patch's new pixels XOR the old, rows from the top
 
     impl() {
         if (deflateInit2(&z, KEY_FRAME_LEVEL, Z_DEFLATED, WINDOW_BITS, 8, Z_DEFAULT_STRATEGY) !=
@@ -117,24 +116,32 @@ struct recording_encoder::impl {
         payload.resize(payload.size() - z.avail_out);
     }
 
-    // The rectangles of change (the XOR of the patch at r) that differ from zero, each tile's
-    // cut to where it does: a patch is the union of whatever was painted since the last one,
-    // often as wide as the field and almost all unchanged.
-    void put_changed_tiles(const floor_rect &r) {
+    // Patch fp as XOR patches of the pieces that changed (each tile of it cut to where its
+    // pixels differ from the floor's), then laid on the floor: a patch is the union of whatever
+    // was painted since the last one, often as wide as the field and almost all unchanged.
+    void put_changed_tiles(const floor_patch &fp) {
+        const floor_rect &r = fp.rect;
         const std::size_t stride = static_cast<std::size_t>(r.w) * 3;
         for (int ty = 0; ty < r.h; ty += PATCH_TILE) {
             for (int tx = 0; tx < r.w; tx += PATCH_TILE) {
                 const int w = std::min(PATCH_TILE, r.w - tx), h = std::min(PATCH_TILE, r.h - ty);
+                const auto old_at = [&](int x, int y) {
+                    return &floor[(r.y + ty + y) * ROW_BYTES + (r.x + tx + x) * 3];
+                };
+                const auto new_at = [&](int x, int y) {
+                    return &fp.rgb[(ty + y) * stride + (tx + x) * 3];
+                };
                 int x0 = w, x1 = -1, y0 = h, y1 = -1;
                 for (int y = 0; y < h; y++) {
-                    const unsigned char *row = &change[(ty + y) * stride + tx * 3];
-                    for (int x = 0; x < w; x++) {
-                        if ((row[3 * x] | row[3 * x + 1] | row[3 * x + 2]) == 0) continue;
-                        x0 = std::min(x0, x);
-                        x1 = std::max(x1, x);
-                        y0 = std::min(y0, y);
-                        y1 = y;
-                    }
+                    const unsigned char *o = old_at(0, y), *n = new_at(0, y);
+                    if (std::memcmp(o, n, w * 3) == 0) continue;
+                    int first = 0, last = w - 1;
+                    while (std::memcmp(o + first * 3, n + first * 3, 3) == 0) first++;
+                    while (std::memcmp(o + last * 3, n + last * 3, 3) == 0) last--;
+                    x0 = std::min(x0, first);
+                    x1 = std::max(x1, last);
+                    y0 = std::min(y0, y);
+                    y1 = y;
                 }
                 if (x1 < 0) continue;
                 put16(content, r.x + tx + x0);
@@ -142,10 +149,19 @@ struct recording_encoder::impl {
                 put16(content, x1 - x0 + 1);
                 put16(content, y1 - y0 + 1);
                 for (int y = y0; y <= y1; y++) {
-                    const auto *row = &change[(ty + y) * stride + (tx + x0) * 3];
-                    content.append(reinterpret_cast<const char *>(row), (x1 - x0 + 1) * 3);
+                    const unsigned char *o = old_at(x0, y), *n = new_at(x0, y);
+                    for (int i = 0; i < (x1 - x0 + 1) * 3; i++) content += char(o[i] ^ n[i]);
                 }
             }
+        }
+        lay(fp);
+    }
+
+    void lay(const floor_patch &fp) {
+        const floor_rect &r = fp.rect;
+        const std::size_t stride = static_cast<std::size_t>(r.w) * 3;
+        for (int row = 0; row < r.h; row++) {
+            std::memcpy(&floor[(r.y + row) * ROW_BYTES + r.x * 3], &fp.rgb[row * stride], stride);
         }
     }
 
@@ -182,19 +198,10 @@ std::string recording_encoder::frame(uint32_t tick, uint32_t ms, std::string_vie
     p.put_json(key ? full_json : delta_json);
     for (const floor_patch &fp : patches) {
         if (!fits_floor(fp)) continue;
-        const floor_rect &r = fp.rect;
-        const std::size_t n = static_cast<std::size_t>(r.w) * 3;
-        if (!key) p.change.resize(n * r.h);
-        for (int row = 0; row < r.h; row++) {
-            unsigned char *old = &p.floor[(r.y + row) * ROW_BYTES + r.x * 3];
-            const unsigned char *now = &fp.rgb[row * n];
-            if (!key) {
-                unsigned char *x = &p.change[row * n];
-                for (std::size_t i = 0; i < n; i++) x[i] = old[i] ^ now[i];
-            }
-            std::memcpy(old, now, n);
-        }
-        if (!key) p.put_changed_tiles(r);
+        if (key)
+            p.lay(fp);
+        else
+            p.put_changed_tiles(fp);
     }
     if (key) {
         p.content.append(reinterpret_cast<const char *>(p.floor.data()), p.floor.size());

@@ -31,7 +31,9 @@ bool read_int(const json_value *v, int &out) {
 
 // Lays a turtle object's fields over t (a delta may, in principle, carry only some).
 void read_turtle(const json_value &o, recorded_turtle &t) {
-    for (const auto &[key, v] : o.fields) {
+    for (std::size_t i = 0; i < o.keys.size(); i++) {
+        const std::string &key = o.keys[i];
+        const json_value &v = o.items[i];
         if (v.is(json_value::kind::string)) {
             if (key == "name") t.name = v.text;
             if (key == "status") t.status = v.text;
@@ -91,13 +93,14 @@ struct recording_player::impl {
         if (!e || !e->is(json_value::kind::object)) return false;
         const json_value *full = e->get("full");
         if (full != nullptr && full->is(json_value::kind::boolean) && full->flag) slots = {};
-        if (const json_value *gone = e->get("gone")) {
+        const json_value *gone = e->get("gone"), *ts = e->get("turtles");
+        if (gone != nullptr && gone->is(json_value::kind::array)) {
             for (const json_value &g : gone->items) {
                 int id = -1;
                 if (read_int(&g, id) && valid_tid(id)) slots[id].reset();
             }
         }
-        if (const json_value *ts = e->get("turtles")) {
+        if (ts != nullptr && ts->is(json_value::kind::array)) {
             for (const json_value &o : ts->items) {
                 int id = -1;
                 if (!o.is(json_value::kind::object) || !read_int(o.get("id"), id) ||
@@ -123,6 +126,7 @@ struct recording_player::impl {
         if (r.type == record_type::key) {
             if (rest != FLOOR_BYTES) return false;
             const auto before = slots;
+            slots = {};  // a key frame holds everything, whatever its event says
             if (!apply_event(json)) {
                 slots = before;
                 return false;

@@ -39,6 +39,8 @@ SQUARE = (-200, -60, 80)  # lower left corner and side of the red square
 # down, plus 0.2 ambient on 0.6 of it.
 TEAM1 = tuple(min(255, round(255 * c * 1.12)) for c in (0.7, 0.3, 1.0))
 failed = []
+port = int(os.environ.get("KELPMOOR_PORT", "2222"))
+base = "http://127.0.0.1:%s/" % os.environ.get("KELPMOOR_HTTP_PORT", "2280")
 
 
 def check(ok, message):
@@ -93,8 +95,6 @@ def check_floor_shot(png, source):
 
 
 def floor_test(screenshot):
-    port, base = int(os.environ["KELPMOOR_PORT"]), "http://127.0.0.1:%s/" % os.environ[
-        "KELPMOOR_HTTP_PORT"]
     x0, y0, side = SQUARE
     square = ["L S", "P D"] + ["F %d" % side, "T L 90"] * 4
     clients = [client(port, "painter", "H 0 0 0.5", "J %d %d" % (x0, y0), "T E", "K 1 0 0",
@@ -149,8 +149,6 @@ def battle_round(port, rng, round_no):
 
 
 def memory_test():
-    port, base = int(os.environ["KELPMOOR_PORT"]), "http://127.0.0.1:%s/" % os.environ[
-        "KELPMOOR_HTTP_PORT"]
     rng = random.Random(5)
     Connection(port, 10).ask("!")
     with ChromiumPage(*WINDOW) as page:
@@ -185,9 +183,6 @@ def memory_test():
 
 
 def replay_test():
-    port, base = int(os.environ["KELPMOOR_PORT"]), "http://127.0.0.1:%s/" % os.environ[
-        "KELPMOOR_HTTP_PORT"]
-
     def document(path):
         with urllib.request.urlopen(base + path, timeout=10) as r:
             return json.load(r)

@@ -9,13 +9,18 @@ tests/clients/arena.py.
     arena.py PROGRAM -- browser_viewer.py memory
         rounds of a battle (turtles joining, driving, firing and leaving, coins scattered and
         picked, labels shown, the maze switched): the viewer's GPU memory stays flat
+    arena.py PROGRAM -- browser_viewer.py replay
+        the key r records a red square painted, then a green one: /replay/NAME sought to the
+        tick between them shows only the red one, sought to the end both
 """
+import json
 import math
 import os
 import random
 import re
 import sys
 import time
+import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "clients"), os.path.join(os.path.dirname(HERE), "tools")]
@@ -62,14 +67,19 @@ def viewer_ready(page):
     return page.evaluate("kelpmoorViewer.state()")
 
 
-def check_floor_shot(png, source):
+def overview_pixels(png):
+    """A function from a field point (x, y, height z) to its pixel in an overview screenshot."""
     w, h, rows = read_png(png)
     scale = (h / 2) / (OVERVIEW_HEIGHT * math.tan(math.radians(FOV_DEGREES / 2)))
 
     def at(x, y, z=0):
         s = scale * OVERVIEW_HEIGHT / (OVERVIEW_HEIGHT - z)
         return rows[round(h / 2 - y * s)][round(w / 2 + x * s)]
+    return at
 
+
+def check_floor_shot(png, source):
+    at = overview_pixels(png)
     x0, y0, side = SQUARE
     for dx, dy in ((0.5, 0.5), (0.2, 0.2), (0.8, 0.8)):
         rgb = at(x0 + side * dx, y0 + side * dy)
@@ -172,11 +182,68 @@ def memory_test():
                   (kind, first[kind], last[kind], len(samples) - 1))
 
 
+def replay_test():
+    def document(path):
+        with urllib.request.urlopen(base + path, timeout=10) as r:
+            return json.load(r)
+
+    painter = client(port, "painter", "H 0 0 0.5", "L S")
+    listed = []
+    for attempt in range(5):  # a window still starting may miss a key
+        press_key("r")
+        deadline = time.monotonic() + 3
+        while not listed and time.monotonic() < deadline:
+            time.sleep(0.2)
+            listed = document("live/recordings")
+        if listed:
+            break
+    check(len(listed) == 1, "the key r made no single recording: %s" % listed)
+    if not listed:
+        return
+    side = 80
+    squares = {"red": ((-200, -60), (1, 0, 0)), "green": ((60, 40), (0, 1, 0))}
+    ticks = {}
+    for name in ("red", "green"):
+        (x, y), rgb = squares[name]
+        square = ["J %d %d" % (x, y), "T E", "K %d %d %d" % rgb, "P D"]
+        for command in square + ["F %d" % side, "T L 90"] * 4 + ["P U"]:
+            painter.ask(command)
+        time.sleep(1)  # the floor is read back and recorded within a frame or two
+        ticks[name] = document("turtle")[0]["time"]
+
+    def square_colours(png):
+        at = overview_pixels(png)
+        return {name: [at(x + side * d, y + side * d) for d in (0.3, 0.5, 0.7)]
+                for name, ((x, y), _) in squares.items()}
+
+    with ChromiumPage(*WINDOW) as page:
+        # The first instant is sought by the page's address (built from the key frame), the
+        # second through the page (the frames after the one shown).
+        page.open(base + "replay/%s?t=%d" % (listed[0]["name"], ticks["red"]))
+        shown = "(kelpmoorViewer.state().replay || {}).tick"
+        for want, painted in ((ticks["red"], ("red",)), (ticks["green"], ("red", "green"))):
+            if want != ticks["red"]:
+                page.evaluate("kelpmoorViewer.seekTick(%d)" % want)
+            page.wait_for("window.kelpmoorViewer && %s != null && "
+                          "%s === kelpmoorViewer.state().replay.wantedTick" % (shown, shown))
+            tick = page.evaluate(shown)
+            check(tick is not None and tick <= want,
+                  "sought to tick %d, the page shows tick %s" % (want, tick))
+            page.evaluate("new Promise(function (r) { requestAnimationFrame(r); })")
+            for name, pixels in square_colours(page.screenshot()).items():
+                rgb = tuple(255 * c for c in squares[name][1])
+                for p in pixels:
+                    check(near(p, rgb) if name in painted else near(p, FLOOR, 20),
+                          "tick %d: the %s square's pixel is %s" % (want, name, p))
+
+
 def main():
     if sys.argv[1:2] == ["floor"]:
         floor_test(sys.argv[2])
     elif sys.argv[1:2] == ["memory"]:
         memory_test()
+    elif sys.argv[1:2] == ["replay"]:
+        replay_test()
     else:
         raise SystemExit(__doc__)
     if failed:

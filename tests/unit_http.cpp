@@ -101,10 +101,11 @@ TEST(HttpContent, RoutesByTheLastSegmentsInAnyCase) {
     for (int k = 0; k < 8; k++) distinct.insert(generate_png(k)->data);
     EXPECT_EQ(distinct.size(), 8u);
 
-    // The built-in scripts live at exactly two paths.
+    // The built-in scripts live at exactly their paths.
     EXPECT_EQ(mime_of("js/viewer.js"), MIME_JAVASCRIPT);
     EXPECT_NE(body_of("js/viewer.js").find("function webGLStart"), std::string::npos);
     EXPECT_EQ(mime_of("js/three.min.js"), MIME_JAVASCRIPT);
+    EXPECT_NE(body_of("js/replay.js").find("var kelpmoorReplay"), std::string::npos);
     EXPECT_EQ(mime_of("x/js/viewer.js"), MIME_HTML);
     EXPECT_EQ(mime_of("JS/viewer.js"), MIME_HTML);
     EXPECT_STREQ(mime_type_name(MIME_JAVASCRIPT), "text/javascript");

@@ -3,7 +3,9 @@
 // /live/floor.png and /live/floor/since/V; where the stream cannot be opened it polls the JSON
 // documents (turtle, wall, coin, camera) instead and keeps trying the stream.
 // A page opened at /NAME/ follows turtle NAME from its own eyes; every other page shows the
-// overview. Mouse drag orbits the camera, the wheel zooms.
+// overview. A page opened at /replay/NAME plays the recording NAME instead, and a recording
+// dropped onto any page plays the same way (web/replay.js, loaded when needed). Mouse drag
+// orbits the camera, the wheel zooms.
 "use strict";
 
 var kelpmoor = (function () {
@@ -44,6 +46,11 @@ var kelpmoor = (function () {
     var tick = 0;
     var streaming = false, stream = null, polling = 0;  // polling: the round of poll loops
     var lastFrame = 0;
+    var replaying = null;        // the player of web/replay.js while a recording plays
+    var notice = null;           // what the page says instead of the tick while replaying
+    // replay.js lies beside this script, wherever the page's script tags put it.
+    var replayScript = (document.currentScript && document.currentScript.src || "/js/viewer.js")
+        .replace(/viewer\.js(\?.*)?$/, "replay.js");
 
     function firstSegment() {
         return window.location.pathname.split("/").filter(function (s) {
@@ -363,7 +370,7 @@ var kelpmoor = (function () {
     // then what changed since the version shown. Polling, the version wanted is unknown: it
     // asks every POLL_MS.floor.
     function pumpFloor() {
-        if (floor.busy || floor.absent) return;
+        if (floor.busy || floor.absent || replaying) return;
         if (streaming && floor.want === floor.have) return;
         floor.busy = true;
         var path = floor.have === null ? "/live/floor.png" : "/live/floor/since/" + floor.have;
@@ -377,7 +384,7 @@ var kelpmoor = (function () {
             return r.blob().then(function (blob) {
                 return blob.size > 0 ? decodeImage(blob) : null;
             }).then(function (img) {
-                if (img && img.width > 0) {
+                if (img && img.width > 0 && !replaying) {
                     floor.g.drawImage(img, rect[0] | 0, rect[1] | 0);
                     if (img.close) img.close();
                     showFloor();
@@ -441,7 +448,7 @@ var kelpmoor = (function () {
         if (e.coins) {
             applyCoins(e.coins.slice().sort(function (p, q) { return p[2] - q[2]; }));
         }
-        if (e.floor) {
+        if (e.floor && !replaying) {  // a recording brings its floor's pixels itself
             if (floor.have === null && e.floor.color) {
                 var c = e.floor.color;
                 floor.g.fillStyle = "rgb(" + c.map(function (v) {
@@ -457,6 +464,7 @@ var kelpmoor = (function () {
     }
 
     function openStream() {
+        if (replaying) return;
         if (typeof EventSource !== "function") return startPolling();
         var es = stream = new EventSource("/live/stream");
         var heard = false;
@@ -530,7 +538,7 @@ var kelpmoor = (function () {
     var pollRounds = 0;
 
     function startPolling() {
-        if (polling) return;
+        if (polling || replaying) return;
         var round = polling = ++pollRounds;
         labels = { name: 0, score: 0 };
         poll(round, "turtle", POLL_MS.turtle, function (list) {
@@ -558,11 +566,85 @@ var kelpmoor = (function () {
         var alive = Object.keys(slots).filter(function (id) {
             return slots[id].kind === "turtle";
         }).length;
-        var text = names.length > 0
+        var text = notice !== null ? notice : names.length > 0
             ? "no answer from Kelpmoor (" + names.join(", ") + "): " + failures[names[0]] +
               "; retrying"
             : "tick " + tick + ", " + alive + (alive === 1 ? " turtle" : " turtles") + " alive";
         if (el.textContent !== text) el.textContent = text;
+    }
+
+    // ---- Replay: a recording instead of the live field ----
+
+    function loadReplayScript() {
+        if (window.kelpmoorReplay) return Promise.resolve();
+        return new Promise(function (resolve, reject) {
+            var el = document.createElement("script");
+            el.src = replayScript;
+            el.onload = function () { resolve(); };
+            el.onerror = function () { reject(new Error("cannot load " + replayScript)); };
+            document.head.appendChild(el);
+        });
+    }
+
+    function say(text) {
+        notice = text;
+        setResult();
+    }
+
+    // Leaves the live field for good and plays the recording that bytes (a promise of an
+    // ArrayBuffer) brings.
+    function startReplay(bytes, name) {
+        if (replaying && replaying.stop) replaying.stop();
+        replaying = { state: function () { return null; } };
+        if (stream) stream.close();
+        stream = null;
+        streaming = true;  // recorded events are exact, as the stream's are
+        polling = 0;
+        failures = {};
+        say("loading " + name);
+        Promise.all([bytes, loadReplayScript()]).then(function (got) {
+            notice = null;
+            replaying = kelpmoorReplay.play(got[0], {
+                applyEvent: function (e) {
+                    applyEvent(e);
+                    setResult();
+                },
+                // A whole state after a seek: the slots it shares with the one shown are
+                // updated in place, since building them anew costs a seek most of its time.
+                showState: function (e) {
+                    var keep = {};
+                    e.turtles.forEach(function (t) { keep[t.id] = true; });
+                    Object.keys(slots).forEach(function (id) { if (!keep[id]) dropSlot(id); });
+                    applyEvent(Object.assign({}, e, { full: false }));
+                    setResult();
+                },
+                drawFloor: function (image, x, y, w, h) {
+                    floor.g.putImageData(image, 0, 0, x, y, w, h);
+                    showFloor();
+                },
+                notice: say
+            }, name);
+            setResult();
+        }).catch(function (e) {
+            say(name + ": " + failureText(e));
+        });
+    }
+
+    function replayFromServer(name) {
+        startReplay(fetch("/live/recordings/" + encodeURIComponent(name), { cache: "no-store" })
+            .then(function (r) {
+                if (!r.ok) throw new Error("HTTP " + r.status);
+                return r.arrayBuffer();
+            }), name);
+    }
+
+    function setupDrop() {
+        window.addEventListener("dragover", function (e) { e.preventDefault(); });
+        window.addEventListener("drop", function (e) {
+            e.preventDefault();
+            var file = e.dataTransfer && e.dataTransfer.files[0];
+            if (file) startReplay(file.arrayBuffer(), file.name);
+        });
     }
 
     // ---- Drawing ----
@@ -685,6 +767,8 @@ var kelpmoor = (function () {
 
     function start() {
         var first = firstSegment();
+        var recording = /^\/replay\/([^\/]+)\/?$/.exec(window.location.pathname);
+        if (recording) first = undefined;
         base = first === undefined ? "/" : "/" + first + "/";
         follow = first === undefined ? null : decoded(first);
         setupPage();
@@ -708,15 +792,20 @@ var kelpmoor = (function () {
         resize();
         window.addEventListener("resize", resize);
         setupMouse(renderer.domElement);
+        setupDrop();
         window.kelpmoorViewer = {  // what the browser tests read
             state: function () {
-                return { source: streaming ? "stream" : polling ? "poll" : "none",
+                return { source: replaying ? "replay" : streaming ? "stream" :
+                                 polling ? "poll" : "none",
                          floor: floor.have, floorWanted: floor.want, tick: tick,
                          labels: labels, modes: modes,
-                         memory: renderer.info.memory };
-            }
+                         memory: renderer.info.memory,
+                         replay: replaying ? replaying.state() : null };
+            },
+            seekTick: function (t) { if (replaying && replaying.seekTick) replaying.seekTick(t); }
         };
-        openStream();
+        if (recording) replayFromServer(decoded(recording[1]));
+        else openStream();
         requestAnimationFrame(animate);
     }
 

@@ -22,8 +22,8 @@ extern const unsigned char png_img0[], png_img1[], png_img2[], png_img3[], png_i
     png_img6[], png_img7[];
 extern const unsigned int png_img0_size, png_img1_size, png_img2_size, png_img3_size, png_img4_size,
     png_img5_size, png_img6_size, png_img7_size;
-extern const char viewer_js[], three_min_js[];
-extern const unsigned int viewer_js_size, three_min_js_size;
+extern const char viewer_js[], three_min_js[], replay_js[];
+extern const unsigned int viewer_js_size, three_min_js_size, replay_js_size;
 
 std::array<std::string, MAX_JSCRIPT> msg_jscript_srcp;
 int n_jscript = 0;
@@ -414,6 +414,9 @@ content_ptr generate_content(const char *uri) {
     }
     if (std::strcmp(uri, THREE_JS_PATH + 1) == 0) {
         return shared(MIME_JAVASCRIPT, three_min_js, three_min_js_size);
+    }
+    if (std::strcmp(uri, REPLAY_JS_PATH + 1) == 0) {
+        return shared(MIME_JAVASCRIPT, replay_js, replay_js_size);
     }
 
     // Only the first segment and the last two matter, however many there are.

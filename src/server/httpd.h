@@ -50,6 +50,8 @@ inline constexpr const char *LIVE_HEADERS =
 // script and three.js, both served from the program itself.
 inline constexpr const char *VIEWER_JS_PATH = "/js/viewer.js";
 inline constexpr const char *THREE_JS_PATH = "/js/three.min.js";
+// The replay player, which the viewer's script loads from beside itself when it plays a recording.
+inline constexpr const char *REPLAY_JS_PATH = "/js/replay.js";
 
 extern const char msg404[];  // the not-found page, 136 bytes
 

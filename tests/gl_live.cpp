@@ -132,6 +132,8 @@ TEST_F(Live, AViewerThatNeverReadsIsDroppedAndOthersKeepUp) {
     }
     expect_logged({"stream viewer too far behind: dropped"});
     EXPECT_EQ(httpd_streams(), 1);
-    EXPECT_GT(frames - start, 150) << "the frames went on for the 5 s";
+    // A frame held up by the stuck viewer would stop the count for the whole backlog; slow
+    // builds under load still draw several frames a second.
+    EXPECT_GT(frames - start, 25) << "the frames went on while the viewer fell behind";
     EXPECT_GT(events, (frames - start) / 2) << "the reading viewer kept up";
 }

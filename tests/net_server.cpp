@@ -4,7 +4,6 @@
 // splitting bytes into commands, and hostile clients: one that never reads its replies, odd
 // framing, hundreds that connect and leave, bursts beyond the client limit. (The language
 // itself is tested without sockets: unit_commands.cpp.)
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -240,52 +239,27 @@ TEST_F(Connections, ADyingTurtleCannotUndoItsDeath) {
     EXPECT_EQ(snapshot(tid).status & ST_ALIVE, 0u);
 }
 
-// Nine clients pipelining queries as fast as they are answered, and a tenth that turns once a
-// frame: the frames, a stand-in timer 8 ms apart, keep their pace, and so does the turner.
-TEST_F(Connections, QueryFloodsLeaveTheFrameItsTurn) {
-    std::atomic<bool> stop{false}, flooding{false};
-    std::atomic<int> frames{0};
-    std::thread timer([&] {
-        for (; !stop; frames++) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(8));
-            const frame_turn turn;
+// A frame that waits for the lock gets it from a client's run of queries after at most one
+// more command.
+TEST_F(Connections, QueryRunsLetAWaitingFrameIn) {
+    Client c;
+    ASSERT_EQ(c.ask("."), reply(""));
+    std::string run;
+    for (int i = 0; i < 100; i++) run += "Q T\n";
+    std::unique_lock lock(frame_rendering_mutex);
+    c.send(run);
+    int answered_before_frame = -1;
+    std::thread frame([&] {
+        const frame_turn turn;
+        while (c.fill(0) > 0) {
         }
+        answered_before_frame = count_reply_lines(c.got);
     });
-    Client turner;
-    std::vector<std::unique_ptr<Client>> floods;
-    for (int i = 0; i < DEFAULT_CLIENT_LIMIT - 1; i++) floods.push_back(std::make_unique<Client>());
-    ASSERT_EQ(turner.ask("."), reply(""));
-    std::vector<std::thread> flooders;
-    for (auto &f : floods) {
-        flooders.emplace_back([&stop, &flooding, &f] {
-            std::string burst;
-            for (int k = 0; k < 120; k++) burst += "Q T;";
-            for (bool in = true; in && !stop;) {
-                if (!flooding) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                    continue;
-                }
-                f->send(burst);
-                for (int k = 0; k < 120 && in; k++) in = f->line(30000).has_value();
-            }
-        });
-    }
-    auto second = [&] {  // frames and answered turns in one second
-        const int frames_before = frames;
-        int turns = 0;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-        while (std::chrono::steady_clock::now() < end) turns += turner.ask("T L 1") == reply("");
-        return std::pair{frames - frames_before, turns};
-    };
-    const auto [quiet_frames, quiet_turns] = second();
-    flooding = true;
-    const auto [flood_frames, flood_turns] = second();
-    stop = true;
-    for (auto &t : flooders) t.join();
-    timer.join();
-    EXPECT_GT(quiet_turns, quiet_frames / 2);
-    EXPECT_GT(flood_frames, quiet_frames / 2);
-    EXPECT_GT(flood_turns, flood_frames / 2);
+    ASSERT_TRUE(eventually(frame_is_waiting));
+    lock.unlock();
+    frame.join();
+    EXPECT_LE(answered_before_frame, 1);
+    EXPECT_TRUE(eventually([&] { return c.fill(10), count_reply_lines(c.got) == 100; }));
 }
 
 // A client whose turtle stands at the centre facing east, in a fresh frame.

@@ -129,15 +129,12 @@ TEST(AgainstArena, PipelinedRepliesComeInOrder) {
     }
 }
 
+// Beyond the misuse table: misuses on a live connection leave it in step.
 TEST(AgainstArena, TextThatBreaksFramingIsNeverSent) {
     Turtle t = fresh();
-    EXPECT_THROW(t.post("a;b"), FramingError);
-    EXPECT_THROW(t.post("a\nb"), FramingError);
-    EXPECT_THROW(t.send("F 1;F 2"), FramingError);
     EXPECT_THROW(t.send("Q P\n"), FramingError);
     EXPECT_THROW(t.send("U " + std::string(510, 'x')), FramingError);
     EXPECT_THROW(t.name(std::string("a\0b", 3)), FramingError);
-    EXPECT_THROW(t.forward(INFINITY), kelpmoor::ArgumentError);
     EXPECT_THROW(t.pipeline({cmd::noop(), "F 1;F 2"}), FramingError);
     EXPECT_EQ(t.team(), 0);  // still in step
 }

@@ -1,8 +1,6 @@
 // gl_live.cpp: the live view with real frames: the floor picture against what a client painted,
 // the event stream's first and later events and how soon a step shows, and a stream viewer that
 // never reads.
-#include <png.h>
-
 #include <chrono>
 
 #include "server/httpd.h"
@@ -39,16 +37,7 @@ struct Client : LoopClient {
 
 // The floor picture as RGB rows, top first; empty when it is not a 512 x 512 PNG.
 std::vector<rgb8> floor_picture() {
-    const std::string png = Client(httpd_port()).get("live/floor.png");
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    std::vector<rgb8> px;
-    if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) return px;
-    image.format = PNG_FORMAT_RGB;
-    if (image.width != 512 || image.height != 512) return px;
-    px.resize(512 * 512);
-    if (!png_image_finish_read(&image, nullptr, px.data(), 0, nullptr)) px.clear();
-    return px;
+    return png_pixels(Client(httpd_port()).get("live/floor.png"), 512, 512);
 }
 rgb8 floor_at(const std::vector<rgb8> &px, int x, int y) {
     return px.at((255 - y) * 512 + x + 256);

@@ -9,8 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -31,11 +29,6 @@ std::string ok_head(const char *type, std::optional<size_t> length) {
     std::string h = std::string("HTTP/1.1 200 OK\r\nContent-Type: ") + type + "\r\n";
     if (length) h += "Content-Length: " + std::to_string(*length) + "\r\n";
     return h + "Connection: Keep-Alive\r\nServer: Kelpmoor/0.1\r\n\r\n";
-}
-
-std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Starts the server once per process on a free port; every test ends when the server has let

@@ -6,8 +6,12 @@
 #include <netinet/in.h>
 #include <poll.h>
 
+#include <png.h>
+
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "../tools/loopback.h"
@@ -113,4 +117,24 @@ ssize_t LoopClient::fill(int ms) {
         }
     } while (idle && std::chrono::steady_clock::now() < end);
     return -1;
+}
+
+std::vector<rgb8> png_pixels(const std::string &png, unsigned w, unsigned h) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    std::vector<rgb8> px;
+    if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) return px;
+    image.format = PNG_FORMAT_RGB;
+    if (image.width != w || image.height != h) {
+        png_image_free(&image);
+        return px;
+    }
+    px.resize(static_cast<std::size_t>(w) * h);
+    if (!png_image_finish_read(&image, nullptr, px.data(), 0, nullptr)) px.clear();
+    return px;
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }

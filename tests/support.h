@@ -50,6 +50,9 @@ void open_test_window();
 using rgb8 = std::array<unsigned char, 3>;
 std::vector<rgb8> window_pixels();
 rgb8 pixel_at(const std::vector<rgb8> &px, double x, double y);
+// A PNG's pixels as RGB, rows from the top; empty unless it is a w x h picture.
+std::vector<rgb8> png_pixels(const std::string &png, unsigned w, unsigned h);
+std::string read_file(const std::string &path);  // its bytes; empty when it cannot be read
 
 // f() under the frame lock, as a frame or a key action would run it.
 template <typename F>

@@ -5,6 +5,7 @@
 #include "server/recorder.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -101,7 +102,13 @@ void append(queued_bytes &q) {
     std::fprintf(stderr, "recording stopped: %s: %s\n", f.path.c_str(), std::strerror(err));
 }
 
+// Recording must not take a core from the frame: on a machine with few cores the frame, the
+// X server and these threads share them, so both threads run at a lower priority (Linux sets
+// nice values per thread). Failure only leaves the default.
+void yield_to_the_frame() { (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10); }
+
 void write_records() {
+    yield_to_the_frame();
     for (;;) {
         queued_bytes q;
         {
@@ -299,6 +306,7 @@ void lay(std::vector<unsigned char> &canvas, const floor_patch &p) {
 }
 
 void record_frames(std::string dir, bool record_now) {
+    yield_to_the_frame();
     std::vector<unsigned char> canvas(FLOOR_BYTES, 0);
     std::vector<floor_patch> later;  // newer than the snapshot last seen
     std::unique_ptr<recording> rec;

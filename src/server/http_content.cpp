@@ -90,16 +90,6 @@ struct json_object {
     void end() { out += '}'; }
 };
 
-content_ptr owned(int mimetype, std::string text) {
-    auto c = std::make_unique<container>();
-    c->mimetype = mimetype;
-    c->text = std::move(text);
-    c->data = reinterpret_cast<const unsigned char *>(c->text.data());
-    c->length = static_cast<int>(c->text.size());
-    c->malloced = 1;
-    return c;
-}
-
 content_ptr shared(int mimetype, const void *data, unsigned int length) {
     auto c = std::make_unique<container>();
     c->mimetype = mimetype;
@@ -217,6 +207,16 @@ content_ptr generate_live(const char *uri) {
 }
 
 }  // namespace
+
+content_ptr owned_content(int mimetype, std::string text) {
+    auto c = std::make_unique<container>();
+    c->mimetype = mimetype;
+    c->text = std::move(text);
+    c->data = reinterpret_cast<const unsigned char *>(c->text.data());
+    c->length = static_cast<int>(c->text.size());
+    c->malloced = 1;
+    return c;
+}
 
 const char *mime_type_name(int mimetype) {
     switch (mimetype) {
@@ -406,7 +406,7 @@ content_ptr generate_png(int id) {
 }
 
 content_ptr generate_content(const char *uri) {
-    if (uri[0] == '\0') return owned(MIME_HTML, generate_html());
+    if (uri[0] == '\0') return owned_content(MIME_HTML, generate_html());
     if (content_ptr rec = generate_recordings(uri)) return rec;
     if (content_ptr live = generate_live(uri)) return live;
     if (std::strcmp(uri, VIEWER_JS_PATH + 1) == 0) {
@@ -434,7 +434,7 @@ content_ptr generate_content(const char *uri) {
         }
         at = end + 1;
     }
-    if (k == 0) return owned(MIME_HTML, generate_html());
+    if (k == 0) return owned_content(MIME_HTML, generate_html());
 
     const char *l = last.c_str();
     if (strcasecmp(l, "turtle") == 0) return generate_json_for_turtle();
@@ -445,7 +445,7 @@ content_ptr generate_content(const char *uri) {
         const long n = std::strtol(l, nullptr, 10);
         return generate_png(n >= 0 && n <= 6 ? static_cast<int>(n) : 7);
     }
-    return owned(MIME_HTML, generate_html());
+    return owned_content(MIME_HTML, generate_html());
 }
 
 void append_number(std::string &out, double v, int decimals) {

@@ -73,14 +73,8 @@ std::string listing_entry(const std::string &name, const struct stat &st,
     append_number(o, static_cast<long long>(st.st_size));
     o += ",\"markers\":[";
     for (std::size_t i = 0; i < s.markers.size(); i++) {
-        const recording_marker &m = s.markers[i];
-        o += i == 0 ? "{\"tick\":" : ",{\"tick\":";
-        append_number(o, m.tick);
-        o += ",\"kind\":\"";
-        append_json_escaped(o, m.kind);
-        o += "\",\"text\":\"";
-        append_json_escaped(o, m.text);
-        o += "\"}";
+        if (i > 0) o += ',';
+        o += marker_json(s.markers[i].tick, s.markers[i].kind, s.markers[i].text);
     }
     return o + "]}";
 }
@@ -109,12 +103,7 @@ std::string entry_for(const std::string &dir, const std::string &name) {
 }
 
 content_ptr owned_json(std::string text) {
-    auto c = std::make_unique<container>();
-    c->mimetype = MIME_JSON;
-    c->text = std::move(text);
-    c->data = reinterpret_cast<const unsigned char *>(c->text.data());
-    c->length = static_cast<int>(c->text.size());
-    c->malloced = 1;
+    content_ptr c = owned_content(MIME_JSON, std::move(text));
     c->headers = std::string("Cache-Control: no-cache\r\n") + LIVE_HEADERS;
     return c;
 }
@@ -185,13 +174,7 @@ content_ptr generate_recordings(const char *uri) {
     if (path.starts_with(FILE_PREFIX)) return recording_file(path.substr(std::strlen(FILE_PREFIX)));
     if (path.starts_with(REPLAY_PREFIX)) {
         if (!recording_name_ok(path.substr(std::strlen(REPLAY_PREFIX)))) return not_found();
-        auto c = std::make_unique<container>();
-        c->mimetype = MIME_HTML;
-        c->text = generate_html();
-        c->data = reinterpret_cast<const unsigned char *>(c->text.data());
-        c->length = static_cast<int>(c->text.size());
-        c->malloced = 1;
-        return c;
+        return owned_content(MIME_HTML, generate_html());
     }
     return nullptr;
 }

@@ -140,6 +140,7 @@ void append_number(std::string &out, uint32_t v);
 // /live/recordings (the listing), /live/recordings/NAME (the file) and /replay/NAME (the
 // viewer page, which plays NAME); null for any other URI, not_found for a bad or missing NAME.
 content_ptr generate_recordings(const char *uri);
+content_ptr owned_content(int mimetype, std::string text);  // a response holding its own text
 bool recording_name_ok(std::string_view name);  // kelpmoor-*.krec of letters, digits, - and _
 
 // ---- Live view (http_floor.cpp, http_stream.cpp) ----

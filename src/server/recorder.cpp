@@ -171,12 +171,6 @@ std::string strip_event(const std::string &e) {  // "data: {...}\n\n" to "{...}"
     return e.size() > HEAD + TAIL ? e.substr(HEAD, e.size() - HEAD - TAIL) : std::string();
 }
 
-std::string marker_json(uint32_t tick, const char *kind, std::string_view text) {
-    std::string o = "{\"tick\":" + std::to_string(tick) + ",\"kind\":\"" + kind + "\",\"text\":\"";
-    append_json_escaped(o, text);
-    return o + "\"}";
-}
-
 std::string name_of(const turtle_snapshot &t) {
     const std::string n(t.name, strnlen(t.name, sizeof t.name));
     return n.empty() ? "$" + std::to_string(t.tid) : n;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "server/httpd.h"
 #include "server/json_read.h"
 
 namespace {
@@ -279,4 +280,12 @@ std::optional<recording_summary> scan_recording(std::string_view bytes) {
     std::erase_if(s.markers,
                   [&](const recording_marker &m) { return !framed || m.tick > s.last_tick; });
     return s;
+}
+
+std::string marker_json(uint32_t tick, std::string_view kind, std::string_view text) {
+    std::string o = "{\"tick\":" + std::to_string(tick) + ",\"kind\":\"";
+    append_json_escaped(o, kind);
+    o += "\",\"text\":\"";
+    append_json_escaped(o, text);
+    return o + "\"}";
 }

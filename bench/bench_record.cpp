@@ -1,11 +1,14 @@
 // bench_record: what recording costs. In a real window (run it under Xvfb:
 // tools/with-display.sh build/bench_record), a battle of 10 clients' turtles that paint in every
-// frame runs at the timer's full rate in alternating blocks with the recorder stopped and
-// recording; it prints the frame time of each (median and 99th percentile), then records a
-// minute of it for the size per minute. Then it encodes a 10-minute recording of the same battle at
-// 60 frames a second without a window (the floor's patches made from the painters' positions) and
-// times a seek to its middle. "short" runs fewer blocks and a 1-minute recording.
+// frame runs at the timer's full rate in short blocks with the recorder stopped and recording,
+// in the order off-on, on-off, ... so that a drift of the machine falls on both alike. It prints
+// the frame time of each (median and 99th percentile), the median of each pair's ratio and the
+// process's CPU time a frame, then records a minute of it for the size per minute. Then it encodes
+// a 10-minute recording of the same battle at 60 frames a second without a window (the floor's
+// patches made from the painters' positions) and times a seek to its middle. "short" runs fewer
+// blocks and a 1-minute recording.
 #include <dirent.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,11 +35,18 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 
 constexpr int CLIENTS = 10;
-constexpr int BLOCK_FRAMES = 300;
+constexpr int BLOCK_FRAMES = 150;
 constexpr int WARMUP_FRAMES = 60;
 
 double ms_since(clock_type::time_point t) {
     return std::chrono::duration<double, std::milli>(clock_type::now() - t).count();
+}
+
+double cpu_ms() {  // user and system time of the whole process so far
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    const auto ms = [](const timeval &t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    return ms(u.ru_utime) + ms(u.ru_stime);
 }
 
 void spawn(int tid) {
@@ -147,7 +157,7 @@ std::string synthetic_recording(int minutes) {
 
 int main(int argc, char **argv) {
     const bool short_run = argc > 1 && std::strcmp(argv[1], "short") == 0;
-    const int blocks = short_run ? 2 : 6;
+    const int pairs = short_run ? 4 : 24;
     field_open_window(argc, argv);
     set_up_battle();
     char dir_template[] = "/tmp/bench-record-XXXXXX";
@@ -158,17 +168,32 @@ int main(int argc, char **argv) {
     const std::string dir = dir_template;
     long n = 0;
     for (int i = 0; i < WARMUP_FRAMES; i++) one_frame(n++);
-    std::vector<double> off, on;
-    for (int b = 0; b < 2 * blocks; b++) {
-        const bool recording = b % 2 == 1;
-        if (recording) start_recorder(dir.c_str(), true);
-        for (int i = 0; i < BLOCK_FRAMES; i++) (recording ? on : off).push_back(one_frame(n++));
-        if (recording) stop_recorder("stopped");
+    std::vector<double> off, on, pair_ratios;
+    double cpu_off = 0, cpu_on = 0;
+    for (int pair = 0; pair < pairs; pair++) {
+        double block_median[2] = {0, 0};  // stopped, recording
+        for (int half = 0; half < 2; half++) {
+            const bool recording = (half == 0) == (pair % 2 == 1);
+            std::vector<double> block;
+            const double cpu_start = cpu_ms();
+            if (recording) start_recorder(dir.c_str(), true);
+            for (int i = 0; i < BLOCK_FRAMES; i++) block.push_back(one_frame(n++));
+            if (recording) stop_recorder("stopped");
+            (recording ? cpu_on : cpu_off) += cpu_ms() - cpu_start;
+            block_median[recording ? 1 : 0] = bench::median(block);
+            std::vector<double> &all = recording ? on : off;
+            all.insert(all.end(), block.begin(), block.end());
+        }
+        pair_ratios.push_back(block_median[1] / block_median[0]);
     }
     report("recorder stopped:", off);
     report("recording:", on);
     std::printf("median frame time recording / stopped: %.3f\n",
                 bench::median(on) / bench::median(off));
+    std::printf("median of the %zu pairs' ratios: %.3f\n", pair_ratios.size(),
+                bench::median(pair_ratios));
+    std::printf("process CPU a frame: stopped %.3f ms, recording %.3f ms\n",
+                cpu_off / static_cast<double>(off.size()), cpu_on / static_cast<double>(on.size()));
 
     // The size of one recording as long as the key frames make it, not of short ones.
     const std::string size_dir = dir + "/size";
@@ -182,7 +207,7 @@ int main(int argc, char **argv) {
     const double mib = bytes_in(size_dir) / 1048576.0;
     std::printf("one recording of %.1f s: %.2f MiB, %.2f MiB a minute (%.0f frames a second)\n",
                 recorded_ms / 1000.0, mib, mib / (recorded_ms / 60000.0),
-                (n - WARMUP_FRAMES - 2.0 * blocks * BLOCK_FRAMES) / (recorded_ms / 1000.0));
+                (n - WARMUP_FRAMES - 2.0 * pairs * BLOCK_FRAMES) / (recorded_ms / 1000.0));
 
     const int minutes = short_run ? 1 : 10;
     const auto made = clock_type::now();

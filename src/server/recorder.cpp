@@ -5,6 +5,7 @@
 #include "server/recorder.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -104,11 +105,15 @@ void append(queued_bytes &q) {
 
 // Recording must not take a core from the frame: on a machine with few cores the frame, the
 // X server and these threads share them, so both threads run at a lower priority (Linux sets
-// nice values per thread). Failure only leaves the default.
-void yield_to_the_frame() { (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10); }
+// nice values per thread). Failure only leaves the default. The name is what top and a
+// profiler show.
+void yield_to_the_frame(const char *name) {
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+    (void)pthread_setname_np(pthread_self(), name);
+}
 
 void write_records() {
-    yield_to_the_frame();
+    yield_to_the_frame("kelpmoor-write");
     for (;;) {
         queued_bytes q;
         {
@@ -236,8 +241,10 @@ struct recording {
         std::string delta = strip_event(events.next(s));
         if (any_frame && !must && delta.empty() && patches.empty() && markers.empty()) return;
         if (delta.empty()) delta = "{\"tick\":" + std::to_string(s.tick) + ",\"full\":false}";
-        const std::string full = strip_event(events.full());
-        const std::string record = encoder.frame(s.tick, ms(), full, delta, patches);
+        const uint32_t at = ms();
+        // The whole event is made only for a key frame.
+        const std::string full = encoder.key_frame_due(at) ? strip_event(events.full()) : "";
+        const std::string record = encoder.frame(s.tick, at, full, delta, patches);
         if (record.empty()) return;  // over RECORD_MAX_BYTES: never for a field of this size
         std::string bytes = std::move(markers);
         markers.clear();
@@ -300,7 +307,7 @@ void lay(std::vector<unsigned char> &canvas, const floor_patch &p) {
 }
 
 void record_frames(std::string dir, bool record_now) {
-    yield_to_the_frame();
+    yield_to_the_frame("kelpmoor-record");
     std::vector<unsigned char> canvas(FLOOR_BYTES, 0);
     std::vector<floor_patch> later;  // newer than the snapshot last seen
     std::unique_ptr<recording> rec;

@@ -178,11 +178,15 @@ recording_encoder::~recording_encoder() = default;
 
 const std::vector<unsigned char> &recording_encoder::floor() const { return p_->floor; }
 
+bool recording_encoder::key_frame_due(uint32_t ms) const {
+    return !p_->started || ms - p_->key_ms >= KEY_FRAME_MS;
+}
+
 std::string recording_encoder::frame(uint32_t tick, uint32_t ms, std::string_view full_json,
                                      std::string_view delta_json,
                                      std::span<const floor_patch> patches) {
     impl &p = *p_;
-    const bool key = !p.started || ms - p.key_ms >= KEY_FRAME_MS;
+    const bool key = key_frame_due(ms);
     full_json = bare_json(full_json);
     delta_json = bare_json(delta_json);
     std::string no_change;

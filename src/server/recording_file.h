@@ -49,6 +49,8 @@ public:
     // nothing changed) when the record would be longer than RECORD_MAX_BYTES.
     std::string frame(uint32_t tick, uint32_t ms, std::string_view full_json,
                       std::string_view delta_json, std::span<const floor_patch> patches);
+    // Whether a frame at `ms` would be a key frame: only then is full_json read.
+    bool key_frame_due(uint32_t ms) const;
     const std::vector<unsigned char> &floor() const;  // FLOOR_BYTES, top row first
 
 private:

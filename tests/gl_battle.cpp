@@ -1,14 +1,11 @@
 // gl_battle.cpp: a frame during a fight shows the bullet and the fireball where the world has
-// them; the battle spheres are the toolkit's own, pixel for pixel; coin traffic changes the
-// scenery's key, so the kept copy of the floor is never stale.
+// them; the battle spheres are the toolkit's own, pixel for pixel.
 #include <GL/freeglut.h>
 #include <GL/glu.h>
 
 #include "draw/battle.h"
-#include "draw/scenery.h"
 #include "support.h"
 #include "world/battle.h"
-#include "world/coins.h"
 
 namespace {
 
@@ -104,21 +101,4 @@ TEST(BattlePicture, BulletsAndFlashesAreTheToolkitsSpheresPixelForPixel) {
     }
     EXPECT_GE(in_view, 16);
     EXPECT_GT(at_edge, 0u) << "no sphere cut by the window's edge";
-}
-
-TEST(BattlePicture, CoinTrafficChangesTheSceneryKey) {
-    static scenery_key before, after;
-    place(0, 0, 0);
-    const std::pair<const char *, std::function<void()>> changes[] = {
-        {"scattered", [] { field_scatter_coin(1); }},
-        {"dropped", [] { turtle_borrow_coin(0), turtle_drop_coin(0); }},
-        {"picked", [] { turtle_pick_coin(0); }},
-        {"all killed", [] { field_kill_all_turtles(); }},
-    };
-    for (const auto &[what, change] : changes) {
-        read_scenery_key(before, 0);
-        change();
-        read_scenery_key(after, 0);
-        EXPECT_FALSE(before == after) << what;
-    }
 }

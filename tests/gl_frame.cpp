@@ -16,6 +16,7 @@
 #include "draw/textures.h"
 #include "server/tcpserver.h"
 #include "support.h"
+#include "world/coins.h"
 
 // The window's X id, from libGL (<GL/glx.h> brings X11 macros that clash with gtest's names).
 extern "C" unsigned long glXGetCurrentDrawable();
@@ -400,6 +401,7 @@ TEST(Scenery, KeptCopyShowsTheSameFrameAndEveryChangeShowsAtOnce) {
 
     const std::pair<const char *, std::function<void()>> changes[] = {
         {"coin moved", [] { coins[1].pos.x += 40.0; }},
+        {"coin scattered", [] { field_scatter_coin(1); }},
         {"coin picked up", [] { coins[2].status = 0; }},
         {"wall gone", [] { nwall -= 2; }},
         {"camera turned", [] { view_rotation_angle += 10.0; }},

@@ -115,11 +115,11 @@ TEST_F(Httpd, SendsEachResponseInOneWrite) {
     close(sv[0]);
 }
 
-// The scripts and the eight images arrive whole, as stored.
+// three.js and the eight images arrive whole, as stored. (Which script is at which path:
+// unit_http.cpp.)
 TEST_F(Httpd, ServesTheFilesAsStored) {
     Browser b;
     EXPECT_EQ(b.get("js/three.min.js"), read_file(KELPMOOR_THREE_JS));
-    EXPECT_NE(b.get("js/viewer.js").find("function webGLStart()"), std::string::npos);
     for (int i = 0; i < 8; i++) {
         const std::string stored =
             read_file(KELPMOOR_SOURCE_DIR "/images/viewer" + std::to_string(i) + ".png");

@@ -5,11 +5,10 @@
 
 namespace {
 
-http_request parsed(const std::string &bytes, bool *ok = nullptr) {
+http_request parsed(const std::string &bytes) {
     http_request r;
     r.uri = "<untouched>";
-    const bool good = parse_request(bytes.data(), bytes.size(), r);
-    if (ok != nullptr) *ok = good;
+    parse_request(bytes.data(), bytes.size(), r);
     return r;
 }
 
@@ -21,21 +20,9 @@ int mime_of(const char *uri) { return generate_content(uri)->mimetype; }
 
 }  // namespace
 
-// Methods by prefix in any case; the URI between the first two spaces without its slash; only
-// an exact "Connection: close" ends the connection.
-TEST(HttpRequest, MethodUriAndConnection) {
-    EXPECT_EQ(parsed("GET / HTTP/1.1\r\n\r\n").method, HTTP_GET);
-    EXPECT_EQ(parsed("get /wall HTTP/1.0\r\n\r\n").method, HTTP_GET);
-    EXPECT_EQ(parsed("hEaD /turtle HTTP/1.1\r\n\r\n").method, HTTP_HEAD);
-    EXPECT_EQ(parsed("POST /coin HTTP/1.1\r\n\r\n").method, HTTP_POST);
-    // Another method, no line feed at all, too short for a request line, an empty first line.
-    for (const char *bad :
-         {"PUT / HTTP/1.1\r\n\r\n", "GET / HTTP/1.1", "GE\r\n", "\r\nGET / HTTP/1.1\r\n"}) {
-        bool ok = true;
-        parsed(bad, &ok);
-        EXPECT_FALSE(ok) << bad;
-    }
-
+// The URI between the first two spaces without its slash; only an exact "Connection: close"
+// ends the connection. (Methods, and requests refused whole: net_httpd.cpp.)
+TEST(HttpRequest, UriAndConnection) {
     const std::pair<std::string, std::string> uris[] = {
         {"GET /abc/turtle HTTP/1.1\r\n", "abc/turtle"},
         {"GET / HTTP/1.1\r\n", ""},
@@ -128,7 +115,6 @@ TEST(HttpContent, CameraFollowsTheTurtleTheFirstSegmentNames) {
     EXPECT_EQ(body_of("~2/camera"), overview);  // slot 2 is not in use
     EXPECT_EQ(body_of("$99999999999999999999999/camera"), overview);
     EXPECT_EQ(body_of("$t1/camera"), overview);  // "$" and no number: a name, and none has it
-    EXPECT_EQ(body_of("nobody/camera"), overview);
     EXPECT_EQ(body_of("camera"),
               "{\"x0\":1.000000,\"y0\":2.000000,\"z0\":10.000000,"
               "\"x1\":101.000000,\"y1\":2.000000,\"z1\":10.000000}")
@@ -137,25 +123,17 @@ TEST(HttpContent, CameraFollowsTheTurtleTheFirstSegmentNames) {
     EXPECT_EQ(body_of("camera"), overview);
 }
 
-// The turtle document lists every slot up to ntmax, free ones too; the wall document only
-// front faces; the coin document only coins on the field.
-TEST(HttpContent, DocumentsOfTurtlesWallsAndCoins) {
+// The turtle document lists every slot up to ntmax, free ones too, with each one's kind and
+// events; the coin document only coins on the field. (A player's whole object and the wall
+// document: docs/http.md, checked by clients_http_reference.)
+TEST(HttpContent, DocumentsOfTurtlesAndCoins) {
     place(0, 10, -5.5, 90);
-    std::snprintf(ttl[0].name, sizeof ttl[0].name, "t1");
     place(2, 0, 0, -725, ST_STONE);
     ttl[2].event = EV_HIT | EV_BUMP_WALL | EV_RADAR | EV_TEAM_MSG;
     ttl[2].status |= ST_BULLET;
     place(3, 0, 0, 0, ST_STONE | ST_DOUGHNUT);
     elapsed_time = 1234;
     const std::string doc = body_of("turtle");
-    EXPECT_EQ(
-        doc.rfind("[{\"tid\":0,\"time\":1234,\"type\":1,\"name\":\"t1\",\"team\":0,\"x\":10.000000,"
-                  "\"y\":-5.500000,\"head\":90.000000,\"ttl\":0,\"bx\":0.000000,\"by\":0.000000,"
-                  "\"bttf\":0,\"score\":100,\"ncoin\":0,\"alive\":true,\"firing\":false,"
-                  "\"got_hit\":false,\"collide\":false,\"detected\":false,\"got_msg\":false}, "
-                  "{\"tid\":1,\"time\":1234,\"type\":1,\"name\":\"\"",
-                  0),
-        0u);
     EXPECT_NE(doc.find("\"head\":-5.000000"), std::string::npos);  // fmod keeps the sign
     EXPECT_NE(doc.find("\"tid\":2,\"time\":1234,\"type\":3"), std::string::npos);
     EXPECT_NE(doc.find("\"alive\":true,\"firing\":true,\"got_hit\":true,\"collide\":true,"
@@ -168,13 +146,6 @@ TEST(HttpContent, DocumentsOfTurtlesWallsAndCoins) {
         << "reading the events must not clear them";
     field_kill_all_turtles();
     EXPECT_EQ(body_of("turtle"), "[]");
-
-    nwall = 0;
-    setup_wall(-256, -256, 256, -256, 0, 1, 0);
-    setup_wall(256, -256, -256, -256, 0, -1, WALL_BACK_FACE);
-    EXPECT_EQ(body_of("wall"),
-              "[{\"x1\":-256.000000,\"y1\":-256.000000,\"x2\":256.000000,\"y2\":-256.000000,"
-              "\"nx\":0.000000,\"ny\":1.000000}]");
     coins[0] = coin{0, {12, -40}, 0, nullptr, COIN_ON_FIELD};
     coins[1] = coin{1, {99, 99}, -1, nullptr, 0};
     coins[2] = coin{2, {30.5, 8}, 1, nullptr, COIN_ON_FIELD};

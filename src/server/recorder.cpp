@@ -238,9 +238,8 @@ struct recording {
             }
             return;
         }
-        std::string delta = strip_event(events.next(s));
+        const std::string delta = strip_event(events.next(s));
         if (any_frame && !must && delta.empty() && patches.empty() && markers.empty()) return;
-        if (delta.empty()) delta = "{\"tick\":" + std::to_string(s.tick) + ",\"full\":false}";
         const uint32_t at = ms();
         // The whole event is made only for a key frame.
         const std::string full = encoder.key_frame_due(at) ? strip_event(events.full()) : "";

@@ -58,8 +58,8 @@ private:
     std::unique_ptr<impl> p_;
 };
 
-// Uncompressed records: a marker's {"tick","kind","text"} object, the end's {"ticks","reason"}.
-// A marker's object: {"tick":T,"kind":K,"text":S}, as M records and the listing carry it.
+// Uncompressed records: a marker's object (marker_json, as M records and the listing carry
+// it) and the end's {"ticks","reason"}.
 std::string marker_json(uint32_t tick, std::string_view kind, std::string_view text);
 std::string marker_record(uint32_t tick, uint32_t ms, std::string_view json);
 std::string end_record(uint32_t tick, uint32_t ms, std::string_view json);

@@ -357,6 +357,7 @@ void display() {
     display_frame();
     write_requested_capture();
     glutSwapBuffers();
+    frame_drawn();
 }
 
 void set_ttl_color(int team) {

@@ -13,6 +13,7 @@
 #include "draw/frame.h"
 #include "draw/scenery.h"
 #include "world/field.h"
+#include "world/published.h"
 
 char window_title[256] = "";
 gl_texture bg_textures;
@@ -137,6 +138,7 @@ void display_hidden() {
     display_frame();
     write_requested_capture();
     if (offscreen) hidden_frame_end();
+    frame_drawn();
 }
 
 void change_menuitem() {

@@ -73,8 +73,9 @@ void publish_frame(const frame_report *rep) {
         s->serial = ++serial;
         latest = std::move(s);
     }
-    frame_published.notify_all();
 }
+
+void frame_drawn() { frame_published.notify_all(); }
 
 frame_ptr latest_frame() {
     std::lock_guard lock(frame_mutex);

@@ -52,9 +52,13 @@ struct frame_snapshot {
 };
 using frame_ptr = std::shared_ptr<const frame_snapshot>;
 
-// Copies the world into a new snapshot and makes it the latest; wakes wait_for_frame.
-// rep: the frame's report (battle steps of each slot), or null.
+// Copies the world into a new snapshot and makes it the latest. rep: the frame's report
+// (battle steps of each slot), or null.
 void publish_frame(const frame_report *rep);
+// Wakes wait_for_frame for the snapshot published last. The frame calls it once it is drawn,
+// so that the viewers' and the recorder's work on it does not share the cores with the
+// drawing.
+void frame_drawn();
 frame_ptr latest_frame();  // null until the first frame is published
 // Waits until a snapshot newer than `serial` is published or timeout_ms pass; the latest.
 frame_ptr wait_for_frame(uint64_t serial, int timeout_ms);

@@ -2,17 +2,18 @@
 // tools/with-display.sh build/bench_record), a battle of 10 clients' turtles that paint in every
 // frame runs at the timer's full rate in short blocks with the recorder stopped and recording,
 // in the order off-on, on-off, ... so that a drift of the machine falls on both alike. It prints
-// the frame time of each (median and 99th percentile), the median of each pair's ratio and the
-// process's CPU time a frame, then records a minute of it for the size per minute. Then it encodes
-// a 10-minute recording of the same battle at 60 frames a second without a window (the floor's
-// patches made from the painters' positions) and times a seek to its middle. "short" runs fewer
-// blocks and a 1-minute recording.
+// the frame time of each (median and 99th percentile), the median ratio of the quartets
+// off-on-on-off (a steady drift cancels within each) and the process's CPU time a frame, then
+// records a minute of it for the size per minute. Then it encodes a 10-minute recording of the same
+// battle at 60 frames a second without a window (the floor's patches made from the painters'
+// positions) and times a seek to its middle. "short" runs fewer blocks and a 1-minute recording.
 #include <dirent.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -168,10 +169,11 @@ int main(int argc, char **argv) {
     const std::string dir = dir_template;
     long n = 0;
     for (int i = 0; i < WARMUP_FRAMES; i++) one_frame(n++);
-    std::vector<double> off, on, pair_ratios;
+    std::vector<double> off, on;
+    std::vector<std::array<double, 2>> block_medians;  // each pair's: stopped, recording
     double cpu_off = 0, cpu_on = 0;
     for (int pair = 0; pair < pairs; pair++) {
-        double block_median[2] = {0, 0};  // stopped, recording
+        std::array<double, 2> block_median{};
         for (int half = 0; half < 2; half++) {
             const bool recording = (half == 0) == (pair % 2 == 1);
             std::vector<double> block;
@@ -184,14 +186,20 @@ int main(int argc, char **argv) {
             std::vector<double> &all = recording ? on : off;
             all.insert(all.end(), block.begin(), block.end());
         }
-        pair_ratios.push_back(block_median[1] / block_median[0]);
+        block_medians.push_back(block_median);
+    }
+    std::vector<double> quartet_ratios;
+    for (std::size_t i = 0; i + 1 < block_medians.size(); i += 2) {
+        const auto &a = block_medians[i], &b = block_medians[i + 1];
+        quartet_ratios.push_back((a[1] + b[1]) / (a[0] + b[0]));
     }
     report("recorder stopped:", off);
     report("recording:", on);
     std::printf("median frame time recording / stopped: %.3f\n",
                 bench::median(on) / bench::median(off));
-    std::printf("median of the %zu pairs' ratios: %.3f\n", pair_ratios.size(),
-                bench::median(pair_ratios));
+    const auto [lo, hi] = std::minmax_element(quartet_ratios.begin(), quartet_ratios.end());
+    std::printf("median of the %zu quartets' ratios (off-on-on-off): %.3f, from %.3f to %.3f\n",
+                quartet_ratios.size(), bench::median(quartet_ratios), *lo, *hi);
     std::printf("process CPU a frame: stopped %.3f ms, recording %.3f ms\n",
                 cpu_off / static_cast<double>(off.size()), cpu_on / static_cast<double>(on.size()));
 

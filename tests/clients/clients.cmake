@@ -23,9 +23,9 @@ function(kelpmoor_client_test name)
 endfunction()
 
 kelpmoor_client_test(clients_protocol_reference
-    ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_protocol_doc.py docs/protocol.md)
+    ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_docs.py docs/protocol.md)
 kelpmoor_client_test(clients_http_reference
-    ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_http_doc.py docs/http.md)
+    ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_docs.py docs/http.md)
 kelpmoor_client_test(clients_python
     ${KELPMOOR_PYTHON} -m unittest discover -s clients/python/tests -v)
 if(KELPMOOR_NODE)

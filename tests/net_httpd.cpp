@@ -229,18 +229,3 @@ TEST_F(Httpd, ABrowserThatDoesNotReadHoldsUpNobody) {
         EXPECT_EQ(other.get("coin"), "[]");
     }
 }
-
-// Q ends the program with status 0 while browsers are connected, one of them watching the
-// stream: the HTTP threads are stopped and joined on the way out.
-TEST_F(Httpd, QuitEndsWithStatusZeroWhileBrowsersAreConnected) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const auto quit_while_watched = [] {
-        Browser idle;
-        Browser watching;
-        idle.get("coin");
-        watching.send("GET /live/stream HTTP/1.1\r\n\r\n");
-        watching.take_through("\r\n\r\n");
-        keyboardfunc('Q', 0, 0);
-    };
-    EXPECT_EXIT(quit_while_watched(), testing::ExitedWithCode(0), "");
-}

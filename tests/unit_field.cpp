@@ -161,7 +161,7 @@ TEST(Controls, KeysAndMenuEntriesActOnTheField) {
     EXPECT_EQ(disp_help, 1);
 }
 
-// (The Q key: net_httpd.cpp and quit_while_busy.py, with browsers and clients connected.)
+// (The Q key: quit_while_busy.py, with clients and browsers connected.)
 TEST(ControlsDeathTest, ExitEntryEndsWithStatusZero) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(pick("Exit"), testing::ExitedWithCode(0), "");

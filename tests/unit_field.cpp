@@ -98,8 +98,7 @@ TEST(FieldModes, BattleAndMazeModesAndTheCaptureName) {
     EXPECT_EQ(GetCapturedStderr(), "exited from maze mode...\n");
     EXPECT_TRUE(maze_mode == 0 && battle_mode == 1 && nwall == 8 && turtles() == 0);
 
-    // The capture goes under $HOME only when it exists (the capture itself: gl_capture.cpp).
-    EXPECT_EQ(capture_file_name("/tmp", 42), "/tmp/kelpmoor-capture-42.png");
+    // The capture goes under $HOME only when it exists (the capture there: gl_capture.cpp).
     const std::string long_home = "/tmp/" + std::string(300, 'h');
     for (const char *home :
          {"/no/such/dir", static_cast<const char *>(nullptr), long_home.c_str()}) {

@@ -80,9 +80,7 @@ def report_examples(path, found, failures_of, what):
 
 
 def free_ports(n):
-    socks = [socket.socket() for _ in range(n)]
-    for s in socks:
-        s.bind(("127.0.0.1", 0))
+    socks = [socket.create_server(("127.0.0.1", 0)) for _ in range(n)]
     ports = [s.getsockname()[1] for s in socks]
     for s in socks:
         s.close()

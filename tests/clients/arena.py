@@ -236,8 +236,7 @@ def main(argv):
         if ended not in (None, 0):
             print(f"arena.py: kelpmoor ended by itself with status {ended}", file=sys.stderr)
             status = status or 1
-        if status != 0 or os.environ.get("KELPMOOR_ARENA_LOG"):
-            show_log = True
+        show_log = status != 0 or bool(os.environ.get("KELPMOOR_ARENA_LOG"))
         return status
     finally:
         stop(arena, group=True)

@@ -64,7 +64,6 @@ TEST(HttpContent, RoutesByTheLastSegmentsInAnyCase) {
         EXPECT_EQ(body_of(uri).substr(0, 30), turtles.substr(0, 30)) << uri;
     }
     EXPECT_EQ(body_of("Wall").front(), '[');
-    EXPECT_EQ(body_of("x/y/coin"), "[]");
     EXPECT_EQ(body_of("a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q/r/s/t/u/v/w/x/y/z/A/B/C/D/E/F/G/coin"),
               "[]");  // more segments than the router ever had slots for
 

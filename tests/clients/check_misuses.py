@@ -57,8 +57,7 @@ def main():
         except kelpmoor.KelpmoorError as e:
             problem = (f"{type(e).__name__} raised" if type(e).__name__ != kind else
                        f"message {str(e)!r}" if part not in str(e) else None)
-        if problem:
-            failures += 1
+        failures += bool(problem)
         print(f"{'FAILED' if problem else 'ok'}: {method}({args}) -> {kind}"
               + (f": {problem}" if problem else ""))
     return 1 if failures else 0

@@ -162,5 +162,4 @@ TEST_F(CaptureTest, AWriteThatFailsIsOneLineLeavesNoPartialFileAndEndsNothing) {
     place(0, -207.5, -207.5, 0, 0, 3);
     EXPECT_EQ(capture_to((dir / "after.png").string()), "");
     EXPECT_TRUE(decode(dir / "after.png").blue_at(48, 511 - 48));
-    EXPECT_TRUE(capture_request.empty());
 }

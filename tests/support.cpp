@@ -122,15 +122,11 @@ ssize_t LoopClient::fill(int ms) {
 std::vector<rgb8> png_pixels(const std::string &png, unsigned w, unsigned h) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    std::vector<rgb8> px;
-    if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) return px;
+    if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) return {};
     image.format = PNG_FORMAT_RGB;
-    if (image.width != w || image.height != h) {
-        png_image_free(&image);
-        return px;
-    }
-    px.resize(static_cast<std::size_t>(w) * h);
-    if (!png_image_finish_read(&image, nullptr, px.data(), 0, nullptr)) px.clear();
+    std::vector<rgb8> px(PNG_IMAGE_SIZE(image) / 3);
+    const bool read = png_image_finish_read(&image, nullptr, px.data(), 0, nullptr);
+    if (!read || image.width != w || image.height != h) px.clear();
     return px;
 }
 

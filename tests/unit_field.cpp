@@ -98,8 +98,7 @@ TEST(FieldModes, BattleAndMazeModesAndTheCaptureName) {
     EXPECT_EQ(GetCapturedStderr(), "exited from maze mode...\n");
     EXPECT_TRUE(maze_mode == 0 && battle_mode == 1 && nwall == 8 && turtles() == 0);
 
-    // The capture goes under $HOME only when it exists (the capture itself: gl_capture.cpp).
-    EXPECT_EQ(capture_file_name("/tmp", 42), "/tmp/kelpmoor-capture-42.png");
+    // The capture goes under $HOME only when it exists (the capture there: gl_capture.cpp).
     const std::string long_home = "/tmp/" + std::string(300, 'h');
     for (const char *home :
          {"/no/such/dir", static_cast<const char *>(nullptr), long_home.c_str()}) {
@@ -147,7 +146,6 @@ TEST(Controls, KeysAndMenuEntriesActOnTheField) {
         press(keys);
         EXPECT_TRUE(effect()) << keys;
     }
-    EXPECT_DOUBLE_EQ(view_rotate(-179.0, -2.5), 178.5);
 
     CaptureStderr();
     press("!@");
@@ -162,8 +160,8 @@ TEST(Controls, KeysAndMenuEntriesActOnTheField) {
     EXPECT_EQ(disp_help, 1);
 }
 
-TEST(ControlsDeathTest, QuitKeyAndExitEntryEndWithStatusZero) {
+// (The Q key: quit_while_busy.py, with clients and browsers connected.)
+TEST(ControlsDeathTest, ExitEntryEndsWithStatusZero) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(keyboardfunc('Q', 0, 0), testing::ExitedWithCode(0), "");
     EXPECT_EXIT(pick("Exit"), testing::ExitedWithCode(0), "");
 }

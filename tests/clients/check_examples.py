@@ -93,9 +93,7 @@ def check_spiral():
         if r >= 8:
             a = (math.atan2(y - cy, x - cx) + math.pi) / (2 * math.pi)
             sectors[min(11, int(a * 12))].add(int(r // 4))
-    def crossings(bins):
-        return sum(1 for b in bins if b - 1 not in bins)
-    crossed = [crossings(s) for s in sectors]
+    crossed = [sum(1 for b in bins if b - 1 not in bins) for bins in sectors]  # runs of radii
     hues = {max(range(3), key=lambda i: rgb[i]) for _, _, rgb in points}
     print(f"painted pixels {len(points)}, centre ({cx:.0f}, {cy:.0f}), arms per sector "
           f"{crossed}, dominant channels {sorted(hues)}")

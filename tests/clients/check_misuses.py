@@ -37,14 +37,11 @@ def arguments(text):
 
 def closing_server():
     """A port where every connection is accepted and closed at once."""
-    listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(4)
+    listener = socket.create_server(("127.0.0.1", 0))
 
     def serve():
         while True:
-            conn, _ = listener.accept()
-            conn.close()
+            listener.accept()[0].close()
 
     threading.Thread(target=serve, daemon=True).start()
     return listener.getsockname()[1]
@@ -60,8 +57,7 @@ def main():
         except kelpmoor.KelpmoorError as e:
             problem = (f"{type(e).__name__} raised" if type(e).__name__ != kind else
                        f"message {str(e)!r}" if part not in str(e) else None)
-        if problem:
-            failures += 1
+        failures += bool(problem)
         print(f"{'FAILED' if problem else 'ok'}: {method}({args}) -> {kind}"
               + (f": {problem}" if problem else ""))
     return 1 if failures else 0

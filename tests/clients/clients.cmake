@@ -23,14 +23,11 @@ function(kelpmoor_client_test name)
 endfunction()
 
 kelpmoor_client_test(clients_protocol_reference
-    ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_protocol_doc.py docs/protocol.md)
+    ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_docs.py docs/protocol.md)
 kelpmoor_client_test(clients_http_reference
-    ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_http_doc.py docs/http.md)
+    ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_docs.py docs/http.md)
 kelpmoor_client_test(clients_python
     ${KELPMOOR_PYTHON} -m unittest discover -s clients/python/tests -v)
-if(KELPMOOR_NODE)
-    kelpmoor_client_test(clients_js ${KELPMOOR_NODE} --test clients/js/test/)
-endif()
 kelpmoor_client_test(clients_cpp $<TARGET_FILE:kelpmoor_client_tests>)
 # The Q key ends the program with status 0 while clients drive and browsers read.
 kelpmoor_client_test(quit_while_busy ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/quit_while_busy.py)
@@ -39,20 +36,11 @@ kelpmoor_client_test(quit_while_busy ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR
 add_test(NAME clients_misuses_python
          COMMAND ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_misuses.py)
 set_tests_properties(clients_misuses_python PROPERTIES LABELS clients)
-if(KELPMOOR_NODE)
-    add_test(NAME clients_misuses_js COMMAND ${KELPMOOR_NODE} ${CMAKE_CURRENT_LIST_DIR}/check_misuses.mjs)
-    set_tests_properties(clients_misuses_js PROPERTIES LABELS clients)
-endif()
 
 # Each example bot runs a few seconds and must leave its effect.
 set(check_example ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_examples.py)
 kelpmoor_client_test(example_spiral_painter ${check_example} spiral)
 kelpmoor_client_test(example_coin_collector ${check_example} coins $<TARGET_FILE:coin_collector>)
-if(KELPMOOR_NODE)
-    kelpmoor_client_test(example_wall_follower ${check_example} wall)
-    kelpmoor_client_test(example_battle_bot ${check_example} battle)
-    kelpmoor_client_test(example_team_vs_robots ${check_example} team)
-endif()
 
 # Lessons written for Python's turtle module, run with kelpmoor.turtle: the capture shows each
 # figure where the turtle module draws it.
@@ -61,9 +49,18 @@ foreach(lesson square star spiral)
         ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_lessons.py ${lesson})
 endforeach()
 
-# Accents survive the wire; a Node bot that never closes its connection still ends.
+# Accents survive the wire.
 kelpmoor_client_test(clients_latin1_text ${KELPMOOR_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/check_text.py)
+
+# What needs Node: the JavaScript library and its misuses, the JavaScript bots and the team
+# script that runs them, and a Node bot that never closes its connection, which still ends.
 if(KELPMOOR_NODE)
+    kelpmoor_client_test(clients_js ${KELPMOOR_NODE} --test clients/js/test/)
+    add_test(NAME clients_misuses_js COMMAND ${KELPMOOR_NODE} ${CMAKE_CURRENT_LIST_DIR}/check_misuses.mjs)
+    set_tests_properties(clients_misuses_js PROPERTIES LABELS clients)
+    kelpmoor_client_test(example_wall_follower ${check_example} wall)
+    kelpmoor_client_test(example_battle_bot ${check_example} battle)
+    kelpmoor_client_test(example_team_vs_robots ${check_example} team)
     kelpmoor_client_test(clients_js_ends_without_close
         ${KELPMOOR_NODE} ${CMAKE_CURRENT_LIST_DIR}/bot_without_close.mjs)
     set_tests_properties(clients_js_ends_without_close PROPERTIES TIMEOUT 300)

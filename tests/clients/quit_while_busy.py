@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Run under arena.py: the Q key, typed with xdotool while clients drive turtles and browsers
-read documents, ends Kelpmoor (arena.py then checks its status is 0) with nothing from a
-sanitizer in its log."""
+"""Run under arena.py: the Q key, typed with xdotool while clients drive turtles, a browser
+reads documents and another watches the event stream, ends Kelpmoor (arena.py then checks its
+status is 0) with nothing from a sanitizer in its log."""
 
 import os
 import subprocess
@@ -27,9 +27,9 @@ def drive():
         pass  # the program went away under it, as quitting does
 
 
-def read():
+def read(names):
     while not stopping.is_set():
-        for name in ("turtle", "wall", "coin", "camera"):
+        for name in names:
             try:
                 urllib.request.urlopen(f"http://127.0.0.1:{http_port}/{name}", timeout=30).read()
             except OSError:
@@ -37,7 +37,8 @@ def read():
 
 
 workers = [threading.Thread(target=drive) for _ in range(3)]
-workers += [threading.Thread(target=read) for _ in range(2)]
+workers += [threading.Thread(target=read, args=(names,))
+            for names in (("turtle", "wall", "coin", "camera"), ("live/stream",))]
 for w in workers:
     w.start()
 time.sleep(2)

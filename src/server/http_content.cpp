@@ -131,13 +131,17 @@ formatted_ptr formatted_now() {
         }
         return std::make_shared<formatted_frame>(std::move(own));
     }
-    static std::mutex current_mutex;
-    static formatted_ptr current;
-    std::lock_guard lock(current_mutex);
-    if (current == nullptr || current->snap != snap) {
-        current = std::make_shared<formatted_frame>(std::move(snap));
+    // Never destroyed: a connection still being served while the process exits may use it.
+    struct shared_documents {
+        std::mutex mutex;
+        formatted_ptr current;
+    };
+    static shared_documents &latest = *new shared_documents;
+    std::lock_guard lock(latest.mutex);
+    if (latest.current == nullptr || latest.current->snap != snap) {
+        latest.current = std::make_shared<formatted_frame>(std::move(snap));
     }
-    return current;
+    return latest.current;
 }
 
 // A JSON body that points into the formatted frame it keeps alive.

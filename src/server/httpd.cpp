@@ -299,8 +299,8 @@ int start_httpd(int port) {
         listener.reset();
         return -1;
     }
-    // Until the exit path stops the server itself, a plain exit() does.
-    static const bool stop_at_exit = (std::atexit(stop_httpd), true);
+    // Quitting stops the server before exit() runs any destructor; a plain exit() does too.
+    static const bool stop_at_exit = (add_quit_hook(stop_httpd), std::atexit(stop_httpd), true);
     (void)stop_at_exit;
     return 0;
 }

@@ -143,13 +143,10 @@ std::string synthetic_recording(int minutes) {
             p.rgb.assign(4 * 4 * 3, static_cast<unsigned char>(25 * t));
             patches.push_back(std::move(p));
         }
-        const std::string delta = events.next(snap), full = events.full();
-        const auto json = [](const std::string &e) { return e.substr(6, e.size() - 8); };
+        const std::string delta = events.next(snap);
+        const auto ms = static_cast<uint32_t>(f * 1000 / 60);
         file +=
-            enc.frame(snap.tick, static_cast<uint32_t>(f * 1000 / 60), json(full),
-                      delta.empty() ? "{\"tick\":" + std::to_string(snap.tick) + ",\"full\":false}"
-                                    : json(delta),
-                      patches);
+            enc.frame(snap.tick, ms, enc.key_frame_due(ms) ? events.full() : "", delta, patches);
     }
     return file;
 }

@@ -171,11 +171,6 @@ file_ptr create_file(const std::string &dir, int64_t started_ms) {
     return f;
 }
 
-std::string strip_event(const std::string &e) {  // "data: {...}\n\n" to "{...}"
-    constexpr std::size_t HEAD = 6, TAIL = 2;
-    return e.size() > HEAD + TAIL ? e.substr(HEAD, e.size() - HEAD - TAIL) : std::string();
-}
-
 std::string name_of(const turtle_snapshot &t) {
     const std::string n(t.name, strnlen(t.name, sizeof t.name));
     return n.empty() ? "$" + std::to_string(t.tid) : n;
@@ -238,11 +233,11 @@ struct recording {
             }
             return;
         }
-        const std::string delta = strip_event(events.next(s));
+        const std::string delta = events.next(s);
         if (any_frame && !must && delta.empty() && patches.empty() && markers.empty()) return;
         const uint32_t at = ms();
         // The whole event is made only for a key frame.
-        const std::string full = encoder.key_frame_due(at) ? strip_event(events.full()) : "";
+        const std::string full = encoder.key_frame_due(at) ? events.full() : "";
         const std::string record = encoder.frame(s.tick, at, full, delta, patches);
         if (record.empty()) return;  // over RECORD_MAX_BYTES: never for a field of this size
         std::string bytes = std::move(markers);

@@ -52,7 +52,7 @@ std::string make_record(record_type type, uint32_t tick, uint32_t ms, std::strin
     return r;
 }
 
-// The event's JSON alone, should the caller pass it as the stream sends it.
+// The event's JSON alone, when the caller passes it as the stream sends it.
 std::string_view bare_json(std::string_view e) {
     if (e.starts_with("data: ")) e.remove_prefix(6);
     while (!e.empty() && e.back() == '\n') e.remove_suffix(1);

@@ -41,7 +41,7 @@ public:
     recording_encoder &operator=(const recording_encoder &) = delete;
 
     // One frame: full_json is the stream's whole event of this frame, delta_json its event
-    // from the frame recorded before (both without "data: " and line feeds); patches are the
+    // from the frame recorded before (each bare or as the stream sends it); patches are the
     // floor's new pixels since then (world/published.h), applied in order. Returns a key frame
     // record for the first frame and when KEY_FRAME_MS have passed since the last key frame,
     // else a frame record with the changed pixels as XOR patches (only the pieces that
